@@ -1,0 +1,157 @@
+#include "link/ftdi_link.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pz4 {
+namespace {
+
+// Node fields are fixed-size and need not be NUL-terminated inside their span.
+std::string_view fieldText(const char* field, std::size_t size) {
+    return {field, strnlen(field, size)};
+}
+
+bool isSupply(const FT_DEVICE_LIST_INFO_NODE& node) {
+    return fieldText(node.Description, sizeof node.Description) == kSupplyDescription;
+}
+
+template <typename Fn>
+void resolve(platform::ModuleHandle module, Fn& slot, const char* name) {
+    slot = reinterpret_cast<Fn>(platform::findSymbol(module, name));
+}
+
+}  // namespace
+
+FtdiLink::FtdiLink(platform::Clock& clock) : FtdiLink(kDriverLibraryName, clock) {}
+
+FtdiLink::FtdiLink(const char* libraryName, platform::Clock& clock)
+    : nodes_(kMaxSupplies), clock_(clock) {
+    driverModule_ = platform::loadLibrary(libraryName);
+    if (driverModule_ == nullptr) {
+        return;
+    }
+    driverLoaded_ = true;
+    resolveEntries();
+}
+
+FtdiLink::FtdiLink(const D2xxEntries& entries, platform::Clock& clock)
+    : driverLoaded_(true), nodes_(kMaxSupplies), entries_(entries), clock_(clock) {}
+
+FtdiLink::~FtdiLink() {
+    closeDevice();
+    if (driverModule_ != nullptr) {
+        platform::unloadLibrary(driverModule_);
+        driverModule_ = nullptr;
+    }
+}
+
+void FtdiLink::resolveEntries() {
+    const auto& n = kD2xxEntryNames;
+    resolve(driverModule_, entries_.FT_Open, n[0]);
+    resolve(driverModule_, entries_.FT_Close, n[1]);
+    resolve(driverModule_, entries_.FT_Read, n[2]);
+    resolve(driverModule_, entries_.FT_Write, n[3]);
+    resolve(driverModule_, entries_.FT_SetBaudRate, n[4]);
+    resolve(driverModule_, entries_.FT_SetDataCharacteristics, n[5]);
+    resolve(driverModule_, entries_.FT_GetQueueStatus, n[6]);
+    resolve(driverModule_, entries_.FT_GetDeviceInfoList, n[7]);
+    resolve(driverModule_, entries_.FT_CreateDeviceInfoList, n[8]);
+}
+
+bool FtdiLink::refreshNodes(DWORD& count) {
+    if (entries_.FT_CreateDeviceInfoList == nullptr || entries_.FT_GetDeviceInfoList == nullptr) {
+        return false;
+    }
+    count = 0;
+    if (entries_.FT_CreateDeviceInfoList(&count) != FT_OK) {
+        return false;
+    }
+    // The driver writes one node per device it counted; give it room for all of them.
+    if (count > nodes_.size()) {
+        nodes_.resize(count);
+    }
+    entries_.FT_GetDeviceInfoList(nodes_.data(), &count);
+    return true;
+}
+
+std::int32_t FtdiLink::listDevices() {
+    if (closing) {
+        return 0;
+    }
+    for (auto& entry : serials_) {
+        entry[0] = '\0';
+    }
+    DWORD count = 0;
+    if (!refreshNodes(count)) {
+        return 0;
+    }
+    const DWORD examined = std::min<DWORD>(count, kMaxSupplies);
+    std::int32_t listed = 0;
+    for (DWORD i = 0; i < examined; ++i) {
+        if (closing) {
+            return 0;
+        }
+        const auto& node = nodes_[i];
+        if (!isSupply(node)) {
+            continue;
+        }
+        const auto serial = fieldText(node.SerialNumber, sizeof node.SerialNumber);
+        auto& entry = serials_[static_cast<std::size_t>(listed)];
+        std::memcpy(entry.data(), serial.data(), serial.size());
+        entry[serial.size()] = '\0';
+        ++listed;
+    }
+    return listed;
+}
+
+bool FtdiLink::openBySerial(const char* serial) {
+    if (closing || serial == nullptr) {
+        return false;
+    }
+    closeDevice();
+    handle_ = nullptr;
+
+    DWORD count = 0;
+    if (!refreshNodes(count)) {
+        return false;
+    }
+    deviceIndex_ = -1;
+    const std::string_view wanted(serial);
+    const DWORD examined = std::min<DWORD>(count, kMaxSupplies);
+    for (DWORD j = 0; j < examined; ++j) {
+        if (closing) {
+            return false;
+        }
+        const auto& node = nodes_[j];
+        if (isSupply(node) &&
+            (wanted.empty() || fieldText(node.SerialNumber, sizeof node.SerialNumber) == wanted)) {
+            deviceIndex_ = static_cast<std::int32_t>(j);
+            break;
+        }
+    }
+    if (closing || entries_.FT_Open == nullptr || deviceIndex_ < 0) {
+        return false;
+    }
+    if (entries_.FT_Open(deviceIndex_, &handle_) != FT_OK || handle_ == nullptr) {
+        handle_ = nullptr;
+        return false;
+    }
+    if (entries_.FT_SetBaudRate != nullptr) {
+        entries_.FT_SetBaudRate(handle_, kBaudRate);
+    }
+    if (entries_.FT_SetDataCharacteristics != nullptr) {
+        entries_.FT_SetDataCharacteristics(handle_, 8, 0, 0);
+    }
+    return true;
+}
+
+void FtdiLink::closeDevice() {
+    if (handle_ == nullptr || entries_.FT_Close == nullptr) {
+        return;
+    }
+    FT_HANDLE taken = handle_;
+    handle_ = nullptr;
+    entries_.FT_Close(taken);
+}
+
+}  // namespace pz4

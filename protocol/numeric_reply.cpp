@@ -1,0 +1,73 @@
+#include "protocol/numeric_reply.h"
+
+namespace pz4 {
+namespace {
+
+bool isTokenChar(char c) {
+    return (c >= '0' && c <= '9') || c == '+' || c == '-';
+}
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The longest run of token characters from pos; false when it is longer than maxLength.
+bool takeToken(std::string_view text, std::size_t& pos, std::size_t maxLength,
+               std::string_view& token) {
+    const std::size_t start = pos;
+    while (pos < text.size() && isTokenChar(text[pos])) {
+        ++pos;
+    }
+    token = text.substr(start, pos - start);
+    return token.size() <= maxLength;
+}
+
+// After a token only blanks may follow, then a comma or the end.
+bool atSeparator(std::string_view text, std::size_t& pos) {
+    while (pos < text.size() && isBlank(text[pos])) {
+        ++pos;
+    }
+    return pos == text.size() || text[pos] == ',';
+}
+
+// As the C library's atoi: an optional sign, then digits up to the first non-digit. A token
+// holds at most nine characters, so the value always fits.
+std::int32_t tokenValue(std::string_view token) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < token.size() && (token[i] == '+' || token[i] == '-')) {
+        negative = token[i] == '-';
+        ++i;
+    }
+    std::int32_t value = 0;
+    for (; i < token.size() && token[i] >= '0' && token[i] <= '9'; ++i) {
+        value = value * 10 + (token[i] - '0');
+    }
+    return negative ? -value : value;
+}
+
+}  // namespace
+
+bool parseNumericReply(std::string_view text, std::string_view serial, Readings& readings) {
+    readings.count = 0;
+    std::size_t pos = 0;
+    std::string_view leading;
+    if (!takeToken(text, pos, kMaxLeadingToken, leading) || !atSeparator(text, pos)) {
+        return false;
+    }
+    while (pos < text.size()) {
+        ++pos;  // the comma
+        std::string_view value;
+        // An empty value is no reading: refusing it beats inventing one.
+        if (!takeToken(text, pos, kMaxValueToken, value) || value.empty() ||
+            !atSeparator(text, pos)) {
+            return false;
+        }
+        if (leading != serial || readings.count == static_cast<int>(readings.values.size())) {
+            return false;
+        }
+        readings.values[static_cast<std::size_t>(readings.count++)] = tokenValue(value);
+    }
+    return true;
+}
+
+}  // namespace pz4

@@ -1,0 +1,229 @@
+#include "sim/sim_environment.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace pz4::sim {
+namespace {
+
+// The driver's node holds 15 characters of a serial number.
+constexpr std::size_t kMaxSerialLength = 15;
+constexpr std::size_t kMaxDescriptionLength = 63;
+constexpr int kMaxCount = 1000;
+constexpr double kMaxVolts = 100000.0;
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+std::vector<std::string_view> split(std::string_view s, char separator) {
+    std::vector<std::string_view> parts;
+    while (true) {
+        const std::size_t pos = s.find(separator);
+        parts.push_back(trim(s.substr(0, pos)));
+        if (pos == std::string_view::npos) {
+            return parts;
+        }
+        s.remove_prefix(pos + 1);
+    }
+}
+
+bool isVisible(char c) {
+    return c > ' ' && c < 0x7F;
+}
+
+bool validSerial(std::string_view serial) {
+    if (serial.empty() || serial.size() > kMaxSerialLength) {
+        return false;
+    }
+    for (char c : serial) {
+        if (!isVisible(c) || c == '=' || c == ',' || c == ':') {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<int> parseCount(std::string_view text) {
+    text = trim(text);
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || value < 0 ||
+        value > kMaxCount) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<double> parseVolts(std::string_view text) {
+    if (text.empty() || text.size() > 32) {
+        return std::nullopt;
+    }
+    const std::string copy(text);
+    char* end = nullptr;
+    const double value = std::strtod(copy.c_str(), &end);
+    if (end != copy.c_str() + copy.size() || !std::isfinite(value) ||
+        std::fabs(value) > kMaxVolts) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+struct ChannelSetting {
+    char state = '1';
+    char mode = 'U';
+    double volts = 0.0;
+};
+
+// "XY" or "XY@volts".
+std::optional<ChannelSetting> parseChannel(std::string_view text) {
+    if (text.size() < 2 || !isVisible(text[0]) || !isVisible(text[1]) || text[0] == '@' ||
+        text[1] == '@') {
+        return std::nullopt;
+    }
+    ChannelSetting setting{text[0], text[1], 0.0};
+    text.remove_prefix(2);
+    if (!text.empty()) {
+        if (text[0] != '@') {
+            return std::nullopt;
+        }
+        auto volts = parseVolts(text.substr(1));
+        if (!volts) {
+            return std::nullopt;
+        }
+        setting.volts = *volts;
+    }
+    return setting;
+}
+
+void addSupply(SimDriver& driver, std::string_view entry, int noise) {
+    const std::size_t eq = entry.find('=');
+    const std::string_view serial = trim(entry.substr(0, eq));
+    if (!validSerial(serial)) {
+        return;
+    }
+    std::array<ChannelSetting, 3> channels{};
+    if (eq != std::string_view::npos) {
+        const auto parts = split(entry.substr(eq + 1), ',');
+        if (parts.size() != channels.size()) {
+            return;
+        }
+        for (std::size_t ch = 0; ch < channels.size(); ++ch) {
+            auto setting = parseChannel(parts[ch]);
+            if (!setting) {
+                return;
+            }
+            channels[ch] = *setting;
+        }
+    }
+    const std::uint64_t now = driver.clock().tickMs();
+    SimSupply& supply = driver.addSupply(std::string(serial));
+    supply.noise = noise;
+    // Readings start at 0 V and ramp to the set voltage, so a viewer sees them move.
+    supply.update(now);
+    for (std::size_t ch = 0; ch < channels.size(); ++ch) {
+        const int index = static_cast<int>(ch);
+        supply.setChannel(index, channels[ch].state, channels[ch].mode);
+        supply.setSetVoltage(index, channels[ch].volts, now);
+    }
+}
+
+void addOther(SimDriver& driver, std::string_view entry) {
+    const std::size_t colon = entry.find(':');
+    if (colon == std::string_view::npos) {
+        return;
+    }
+    const std::string_view serial = trim(entry.substr(0, colon));
+    const std::string_view description = entry.substr(colon + 1);
+    if (!validSerial(serial) || description.size() > kMaxDescriptionLength) {
+        return;
+    }
+    for (char c : description) {
+        if (c < ' ' || c >= 0x7F) {
+            return;
+        }
+    }
+    driver.addOtherDevice(std::string(serial), std::string(description));
+}
+
+// One line per command, whatever bytes the command holds.
+std::string printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c >= ' ' && c < 0x7F && c != '\\') {
+            out += c;
+        } else {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+void installCommandLog(SimDriver& driver, const std::string& path) {
+    std::FILE* raw = std::fopen(path.c_str(), "a");
+    if (raw == nullptr) {
+        return;
+    }
+    std::shared_ptr<std::FILE> file(raw, [](std::FILE* f) { std::fclose(f); });
+    driver.setCommandObserver(
+        [file](std::uint64_t tickMs, std::string_view serial, std::string_view command) {
+            const std::string line =
+                std::to_string(tickMs) + ' ' + printable(serial) + ' ' + printable(command) + '\n';
+            std::fwrite(line.data(), 1, line.size(), file.get());
+            std::fflush(file.get());
+        });
+}
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+}  // namespace
+
+SimSettings settingsFromEnvironment() {
+    return {env("PZ4SIM_SUPPLIES"), env("PZ4SIM_OTHER"), env("PZ4SIM_EXTRA_DEVICES"),
+            env("PZ4SIM_NOISE"), env("PZ4SIM_LOG")};
+}
+
+void configure(SimDriver& driver, const SimSettings& settings) {
+    const int noise = parseCount(settings.noise).value_or(0);
+    if (!settings.supplies.empty()) {
+        for (std::string_view entry : split(settings.supplies, ';')) {
+            addSupply(driver, entry, noise);
+        }
+    }
+    if (!settings.otherDevices.empty()) {
+        for (std::string_view entry : split(settings.otherDevices, ';')) {
+            addOther(driver, entry);
+        }
+    }
+    if (auto extra = parseCount(settings.extraDevices)) {
+        driver.withDriverFaults([&](SimDriverFaults& f) { f.extraReportedNodes = *extra; });
+    }
+    if (!settings.logPath.empty()) {
+        installCommandLog(driver, settings.logPath);
+    }
+}
+
+void configureFromEnvironment(SimDriver& driver) {
+    configure(driver, settingsFromEnvironment());
+}
+
+}  // namespace pz4::sim

@@ -1,0 +1,35 @@
+// State the worker shares with the window: the per-channel tables of pending set values and
+// shown readings, and the two flags of the worker's lifecycle.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <optional>
+
+namespace pz4 {
+
+inline constexpr std::int64_t NO_VALUE = 999999;
+inline constexpr std::int64_t FORCE_REFRESH = 49999999;
+// Set values of this magnitude or more are never sent.
+inline constexpr std::int64_t kSetValueLimit = 11000;
+
+using ChannelSlots = std::array<std::atomic<std::int64_t>, 3>;
+
+// Each slot is read and written as one whole 64-bit value.
+extern ChannelSlots SetRequest;    // a set voltage waiting to be sent, or NO_VALUE
+extern ChannelSlots VoltageShown;  // what a voltage readout shows, NO_VALUE, or FORCE_REFRESH
+extern ChannelSlots CurrentShown;  // what a current readout shows, or NO_VALUE
+
+extern std::atomic<bool> StopRequested;  // false at program start
+extern std::atomic<bool> WorkerRunning;  // true at program start, before any worker exists
+
+void fillSlots(ChannelSlots& slots, std::int64_t value);
+// Sets all nine slots to value.
+void fillChannelTables(std::int64_t value);
+
+// Takes a pending set value of the channel that may be sent and resets its slot, in one atomic
+// step, so that a value entered meanwhile is never overwritten unsent.
+std::optional<std::int32_t> takeSetRequest(int channel);
+
+}  // namespace pz4

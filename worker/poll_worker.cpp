@@ -1,0 +1,230 @@
+#include "worker/poll_worker.h"
+
+#include <array>
+#include <cstdio>
+
+#include "protocol/commands.h"
+#include "worker/channel_tables.h"
+#include "worker/status_presentation.h"
+
+namespace pz4 {
+namespace {
+
+constexpr int kPauseSteps = 100;
+constexpr std::uint32_t kPauseStepMs = 2;
+constexpr std::uint32_t kIdlePauseMs = 500;
+constexpr std::uint64_t kListIntervalClosedMs = 1000;
+constexpr std::uint64_t kListIntervalOpenMs = 3000;
+constexpr std::uint64_t kStatusIntervalMs = 3100;
+constexpr std::uint64_t kBackdateMs = 10000;
+// After giving a connection up, back-date the listing so the next pass lists whichever
+// interval applies.
+constexpr std::uint64_t kRelistBackdateMs = 3001;
+constexpr int kFailedPassLimit = 2;
+
+using ReadingText = std::array<char, 50>;
+
+const char* formatReading(ReadingText& text, std::int32_t value) {
+    std::snprintf(text.data(), text.size(), "%i", static_cast<int>(value));
+    return text.data();
+}
+
+}  // namespace
+
+PollWorker::PollWorker(DeviceSession& session, ReadoutView& view, platform::Clock& clock)
+    : session_(session), link_(*session.link), view_(view), clock_(clock) {}
+
+void PollWorker::start() {
+    WorkerRunning.store(true);
+    StopRequested.store(false);
+    failedPolls_ = 0;
+    readoutsCleared_ = false;
+    lastEnumTick_ = clock_.tickMs() - kBackdateMs;
+    lastStatusTick_ = clock_.tickMs() - kBackdateMs;
+}
+
+void PollWorker::run() {
+    start();
+    if (!StopRequested.load()) {
+        while (runPass()) {
+        }
+    }
+    exit();
+}
+
+bool PollWorker::runPass() {
+    for (int i = 0; i < kPauseSteps && !StopRequested.load(); ++i) {
+        clock_.sleepMs(kPauseStepMs);
+    }
+    if (StopRequested.load()) {
+        return false;
+    }
+    session_.waitBusFree();
+    listIfDue();
+    if (connect() && refreshStatus()) {
+        const bool voltagesOk = showVoltages();
+        const bool currentsOk = showCurrents();
+        countPass(!voltagesOk || !currentsOk);
+        sendSetValues();
+    }
+    return !StopRequested.load();
+}
+
+void PollWorker::listIfDue() {
+    const std::uint64_t limit = link_.isOpen() ? kListIntervalOpenMs : kListIntervalClosedMs;
+    if (elapsedSince(lastEnumTick_) <= limit) {
+        return;
+    }
+    lastEnumTick_ = clock_.tickMs();
+    session_.busy.store(1);
+    const std::int32_t count = link_.listDevices();
+    session_.releaseBus();
+    if (count != session_.deviceCount) {
+        session_.deviceCount = count;
+        rebuildSerialList(count);
+    }
+}
+
+void PollWorker::rebuildSerialList(std::int32_t count) {
+    view_.ResetSerialList();
+    const auto serials = link_.serials();
+    for (std::int32_t j = 0; j < count; ++j) {
+        const char* entry = serials[static_cast<std::size_t>(j)].data();
+        if (entry[0] == '\0') {
+            break;
+        }
+        view_.AddSerial(entry);
+    }
+    // Select by text: the list is sorted, so a position in the driver's order would show one
+    // supply while the readings come from another.
+    view_.SelectSerial(view_.FindSerial(session_.serial.load().view()));
+}
+
+bool PollWorker::connect() {
+    if (link_.isOpen()) {
+        return true;
+    }
+    session_.ForgetPreviousStatus();
+    if (readoutsCleared_) {
+        clock_.sleepMs(kIdlePauseMs);
+    } else {
+        readoutsCleared_ = true;
+        view_.ClearReadings();
+    }
+    const SerialText serial = session_.serial.load();
+    if (serial.empty()) {
+        return false;
+    }
+    session_.takeBus();
+    if (!link_.openBySerial(serial.c_str())) {
+        session_.serial.clearIf(serial);
+        session_.releaseBus();
+        return false;
+    }
+    lastStatusTick_ = clock_.tickMs() - kBackdateMs;
+    session_.releaseBus();
+    return true;
+}
+
+bool PollWorker::refreshStatus() {
+    if (elapsedSince(lastStatusTick_) <= kStatusIntervalMs || !link_.isOpen()) {
+        return true;
+    }
+    lastStatusTick_ = clock_.tickMs();
+    session_.takeBus();
+    StatusReply reply;
+    const std::int32_t received = session_.QueryStatus(reply);
+    const bool stop = presentStatus(session_, view_, reply, received);
+    session_.releaseBus();
+    return !stop;
+}
+
+bool PollWorker::showVoltages() {
+    CommandText query;
+    Readings readings;
+    if (!formatVoltageQuery(query, session_.serial.load()) ||
+        session_.QueryValues(query.data(), readings) == 0) {
+        return false;
+    }
+    // Only the channels the reply carried: a short reply leaves the others as shown.
+    for (int ch = 0; ch < readings.count; ++ch) {
+        const std::int32_t value = readings.values[static_cast<std::size_t>(ch)];
+        auto& shown = VoltageShown[static_cast<std::size_t>(ch)];
+        if (value == shown.load()) {
+            continue;
+        }
+        shown.store(value);
+        ReadingText text;
+        view_.ShowReading(voltageReadout(ch), formatReading(text, value));
+        if (view_.GetSetFieldText(ch).empty()) {
+            view_.SetSetFieldText(ch, text.data());
+        }
+    }
+    return true;
+}
+
+bool PollWorker::showCurrents() {
+    CommandText query;
+    Readings readings;
+    if (!formatCurrentQuery(query, session_.serial.load()) ||
+        session_.QueryValues(query.data(), readings) == 0) {
+        return false;
+    }
+    for (int ch = 0; ch < readings.count; ++ch) {
+        const std::int32_t value = readings.values[static_cast<std::size_t>(ch)];
+        auto& shown = CurrentShown[static_cast<std::size_t>(ch)];
+        if (value == shown.load()) {
+            continue;
+        }
+        shown.store(value);
+        ReadingText text;
+        view_.ShowReading(currentReadout(ch), formatReading(text, value));
+    }
+    return true;
+}
+
+void PollWorker::countPass(bool failed) {
+    if (!failed) {
+        failedPolls_ = 0;
+        return;
+    }
+    if (++failedPolls_ <= kFailedPassLimit) {
+        return;
+    }
+    failedPolls_ = 0;
+    view_.ClearReadings();
+    fillSlots(VoltageShown, NO_VALUE);
+    fillSlots(CurrentShown, NO_VALUE);
+    link_.closeDevice();
+    lastEnumTick_ = clock_.tickMs() - kRelistBackdateMs;
+    session_.ForgetPreviousStatus();
+}
+
+void PollWorker::sendSetValues() {
+    for (int ch = 0; ch < 3; ++ch) {
+        if (const auto value = takeSetRequest(ch)) {
+            session_.SendSetCommand(ch, *value);
+        }
+    }
+}
+
+void PollWorker::exit() {
+    link_.closing.store(true);
+    link_.closeDevice();
+    StopRequested.store(false);
+    WorkerRunning.store(false);
+    view_.PostCloseRequest();
+}
+
+int PollThread(ReadoutView& window, platform::Clock& clock) {
+    DeviceSession* session = ActiveSession.load();
+    if (session == nullptr) {
+        WorkerRunning.store(false);
+        window.PostCloseRequest();
+        return 0;
+    }
+    PollWorker(*session, window, clock).run();
+    return 0;
+}
+
+}  // namespace pz4

@@ -1,0 +1,100 @@
+#include "worker/status_presentation.h"
+
+#include <cstdio>
+
+#include "protocol/numeric_reply.h"
+#include "worker/channel_tables.h"
+
+namespace pz4 {
+namespace {
+
+constexpr std::size_t kStatePos = 4;
+constexpr std::size_t kModePos = 12;
+
+// Compares as texts: up to the first difference or the NUL of current, so a forgotten previous
+// text (no NUL at all) is never read past its end.
+bool sameText(const StatusBytes& current, const StatusBytes& previous) {
+    for (std::size_t i = 0; i < kStatusSize; ++i) {
+        if (current[i] != previous[i]) {
+            return false;
+        }
+        if (current[i] == '\0') {
+            return true;
+        }
+    }
+    return true;
+}
+
+// The text a state character puts into the set field; null when it puts none.
+const char* stateText(char state, char mode) {
+    switch (state) {
+        case '0':
+            return "off";
+        case '1':
+            return mode == 'U' ? "" : "on";
+        case '2':
+            return "error";
+        default:
+            return nullptr;
+    }
+}
+
+void copyText(StatusBytes& to, const StatusBytes& from) {
+    std::size_t i = 0;
+    for (; i < kStatusSize - 1 && from[i] != '\0'; ++i) {
+        to[i] = from[i];
+    }
+    to[i] = '\0';
+}
+
+}  // namespace
+
+bool presentStatus(DeviceSession& session, ReadoutView& view, const StatusReply& reply,
+                   std::int32_t received) {
+    if (!statusReplyAccepted(received)) {
+        return false;
+    }
+    session.status.copyText(reply.data());
+    const StatusBytes current = session.status.snapshot();
+    StatusBytes& previous = session.previousStatus;
+    if (sameText(current, previous)) {
+        return false;
+    }
+
+    if (current[0] < '0' || current[0] > '9') {
+        std::array<char, 160> message;
+        std::snprintf(message.data(), message.size(),
+                      "Communication error with PZ4 %s.\nMake sure that firmware\n"
+                      "2.13 or higher is installed.",
+                      session.serial.load().c_str());
+        view.ShowError(message.data());
+        StopRequested.store(true);
+        return true;
+    }
+
+    for (std::size_t ch = 0; ch < 3; ++ch) {
+        const std::size_t p = kStatePos + ch;
+        if (current[p] != previous[p]) {
+            if (const char* text = stateText(current[p], current[kModePos + ch])) {
+                view.SetSetFieldText(static_cast<int>(ch), text);
+            }
+        }
+    }
+    for (std::size_t ch = 0; ch < 3; ++ch) {
+        const std::size_t p = kStatePos + ch;
+        const std::size_t m = kModePos + ch;
+        if (current[m] == previous[m] && current[p] == previous[p]) {
+            continue;
+        }
+        if (current[m] == 'U' && current[p] == '1') {
+            view.SetSetFieldReadOnly(static_cast<int>(ch), false);
+            VoltageShown[ch].store(FORCE_REFRESH);
+        } else {
+            view.SetSetFieldReadOnly(static_cast<int>(ch), true);
+        }
+    }
+    copyText(previous, current);
+    return false;
+}
+
+}  // namespace pz4

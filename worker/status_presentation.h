@@ -1,0 +1,18 @@
+// Turns a status reply into what the operator sees of each channel: a state word in the set
+// field and whether the field can be edited; recognises firmware that cannot answer.
+#pragma once
+
+#include <cstdint>
+
+#include "protocol/device_session.h"
+#include "worker/readout_view.h"
+
+namespace pz4 {
+
+// Handles one reply of the status query (received as QueryStatus reported), with the bus held.
+// Returns true when the worker must stop: the operator has been told that the supply's firmware
+// cannot answer the status query, and StopRequested is raised.
+bool presentStatus(DeviceSession& session, ReadoutView& view, const StatusReply& reply,
+                   std::int32_t received);
+
+}  // namespace pz4
