@@ -1,0 +1,118 @@
+#include "ui/my_edit.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <cmath>
+#include <limits>
+
+#include "ui/number_text.h"
+
+namespace pz4::ui {
+namespace {
+
+bool isEnter(int key) {
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+// Keys that edit or move without typing a character keep their usual meaning.
+bool isEditingKey(int key) {
+    switch (key) {
+        case Qt::Key_Backspace:
+        case Qt::Key_Delete:
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool isAllowedCharacter(QChar c) {
+    return c == u'-' || (c >= u'0' && c <= u'9');
+}
+
+}  // namespace
+
+CMyEdit::CMyEdit(int controlId, QWidget* parent) : QLineEdit(parent), m_nControlId(controlId) {
+    setMaxLength(kMaxTextLength);
+}
+
+bool CMyEdit::event(QEvent* e) {
+    // Tab would otherwise move the focus before the field ever sees the key.
+    if (e->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key == Qt::Key_Tab || key == Qt::Key_Backtab) {
+            e->accept();
+            return true;
+        }
+    }
+    return QLineEdit::event(e);
+}
+
+void CMyEdit::keyPressEvent(QKeyEvent* e) {
+    const int key = e->key();
+    // Enter parses and reports; it never reaches the dialog.
+    if (isEnter(key)) {
+        ParseAndNotify();
+        e->accept();
+        return;
+    }
+    if (isEditingKey(key) || e->text().isEmpty()) {
+        QLineEdit::keyPressEvent(e);
+        return;
+    }
+    // Any other typed character, Escape and control characters included, is dropped here so
+    // that it neither edits the field nor reaches the dialog.
+    if (!isAllowedCharacter(e->text().front())) {
+        e->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(e);
+}
+
+void CMyEdit::focusOutEvent(QFocusEvent* e) {
+    QLineEdit::focusOutEvent(e);
+    // A context menu borrows the focus without the field being left.
+    if (e->reason() != Qt::PopupFocusReason) {
+        ParseAndNotify();
+    }
+}
+
+void CMyEdit::ParseAndNotify() {
+    m_dValue = 0.0;
+    m_nValue = 0;
+    m_bValid = false;
+    m_strText.clear();
+
+    m_strText = text().left(kMaxTextLength).toStdString();
+    const char* chars = m_strText.c_str();
+    bool decimal = false;
+    if (!m_strText.empty()) {
+        decimal = IsValidNumber(chars, 10);
+        m_bValid = decimal || IsValidNumber(chars, 16);
+    }
+    if (m_bValid) {
+        const double v = leadingDecimalValue(chars);
+        m_dValue = v;
+        const double truncated = std::trunc(v);
+        m_nValue = truncated >= -2147483648.0 && truncated <= 2147483647.0
+                       ? static_cast<std::int32_t>(truncated)
+                       : std::numeric_limits<std::int32_t>::min();
+        // A text that is a number only when read as hexadecimal gets the value of its leading
+        // decimal digits ("ff" reads 0, "1A" reads 1): never a value the operator meant, so it
+        // is not offered as a whole number to be sent.
+        m_bWhole = decimal && static_cast<double>(m_nValue) == v;
+    } else {
+        m_nValue = -1;
+        m_dValue = -1.0;
+        m_bWhole = false;
+    }
+    if (QWidget* target = window()) {
+        ValueEnteredEvent report(m_nControlId);
+        QCoreApplication::sendEvent(target, &report);
+    }
+}
+
+}  // namespace pz4::ui

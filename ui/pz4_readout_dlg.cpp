@@ -1,0 +1,499 @@
+#include "ui/pz4_readout_dlg.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "res/resource.h"
+#include "ui/about_dlg.h"
+#include "ui/app_icon.h"
+#include "ui/control_template.h"
+#include "ui/dialog_units.h"
+#include "ui/fonts.h"
+#include "ui/my_edit.h"
+#include "ui/window_calls.h"
+#include "worker/channel_tables.h"
+#include "worker/poll_worker.h"
+
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#endif
+
+namespace pz4::ui {
+namespace {
+
+// How long closing waits for a worker that is stuck in the driver before the process leaves.
+constexpr auto kWorkerStopLimit = std::chrono::seconds(10);
+// Start-up picks the supply with the smallest serial value below this.
+constexpr long long kSerialValueLimit = 99999;
+
+const char* const kMessageTitle = "PZ4_ReadOut";
+
+// The value of the leading decimal number of text as atoi reads it, saturated instead of
+// overflowing; 0 when the text does not begin with a number.
+long long leadingInteger(const char* text) {
+    const char* p = text;
+    while (*p == ' ' || *p == '\t') {
+        ++p;
+    }
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') {
+        ++p;
+    }
+    long long value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (value < 1'000'000'000'000LL) {
+            value = value * 10 + (*p - '0');
+        }
+    }
+    return negative ? -value : value;
+}
+
+QString fromDevice(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+CPZ4_ReadOutDlg::CPZ4_ReadOutDlg(DialogEnvironment environment, QWidget* parent)
+    : QDialog(parent),
+      environment_(std::move(environment)),
+      m_hIcon(programIcon()),
+      calls_(std::make_unique<WindowCalls>()) {
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QString::fromLatin1(kMainTemplate.title));
+    buildControls();
+}
+
+CPZ4_ReadOutDlg::~CPZ4_ReadOutDlg() {
+    // A window destroyed without being closed still stops its worker first.
+    ShutdownHandshake();
+}
+
+void CPZ4_ReadOutDlg::buildControls() {
+    const DialogTemplate& t = kMainTemplate;
+    QFont dialogFont(QString::fromLatin1(t.fontFace));
+    dialogFont.setPointSize(t.fontPoints);
+    setFont(dialogFont);
+    const DialogUnits du = DialogUnits::of(dialogFont);
+    // Controls sit at fixed places; resizing the window moves nothing.
+    resize(du.x(t.width), du.y(t.height));
+
+    int voltage = 0;
+    int current = 0;
+    int set = 0;
+    for (const ControlSpec& c : t.controls) {
+        const QRect r = du.map(c.x, c.y, c.width, c.height);
+        QWidget* widget = nullptr;
+        switch (c.kind) {
+            case ControlKind::Readout: {
+                auto* edit = new QLineEdit(this);
+                edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                edit->installEventFilter(this);
+                connect(edit, &QLineEdit::textChanged, this, [this, edit] {
+                    // Only a readout that holds the focus gives it away: taking it from a set
+                    // field would commit a half-typed value.
+                    if (edit->hasFocus()) {
+                        moveFocusToSink();
+                    }
+                });
+                if (c.id <= IDC_VOLTAGE3) {
+                    m_editVoltage[static_cast<std::size_t>(voltage++)] = edit;
+                } else {
+                    m_editCurrent[static_cast<std::size_t>(current++)] = edit;
+                }
+                widget = edit;
+                break;
+            }
+            case ControlKind::Label: {
+                auto* label = new QLabel(QString::fromLatin1(c.text), this);
+                label->setTextFormat(Qt::PlainText);
+                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                widget = label;
+                break;
+            }
+            case ControlKind::SerialBox: {
+                m_comboSerial = new QComboBox(this);
+                m_comboSerial->setEditable(true);
+                m_comboSerial->setInsertPolicy(QComboBox::NoInsert);
+                m_comboSerial->setCompleter(nullptr);
+                connect(m_comboSerial, &QComboBox::activated, this,
+                        &CPZ4_ReadOutDlg::onSerialChosen);
+                connect(m_comboSerial->lineEdit(), &QLineEdit::textEdited, this,
+                        &CPZ4_ReadOutDlg::onSerialEdited);
+                m_comboSerial->setGeometry(r.x(), r.y(), r.width(),
+                                           m_comboSerial->sizeHint().height());
+                widget = m_comboSerial;
+                break;
+            }
+            case ControlKind::Bitmap: {
+                auto* picture = new QLabel(this);
+                const QPixmap logo(QString::fromLatin1(c.text));
+                picture->setPixmap(logo);
+                // The picture takes its image's size, whatever the template says.
+                picture->setGeometry(r.x(), r.y(), logo.width(), logo.height());
+                widget = picture;
+                break;
+            }
+            case ControlKind::SetField: {
+                auto* field = new CMyEdit(c.id, this);
+                field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                field->installEventFilter(this);
+                m_editSet[static_cast<std::size_t>(set++)] = field;
+                widget = field;
+                break;
+            }
+            case ControlKind::FocusSink: {
+                // Visible to Qt so that it can hold the focus, but of no size: nobody sees it.
+                m_focusSink = new QLineEdit(this);
+                m_focusSink->setFrame(false);
+                m_focusSink->setGeometry(r.x(), r.y(), 0, 0);
+                widget = m_focusSink;
+                break;
+            }
+            case ControlKind::Icon:
+            case ControlKind::Button:
+                break;
+        }
+        if (widget == nullptr) {
+            continue;
+        }
+        if (c.kind == ControlKind::Readout || c.kind == ControlKind::Label ||
+            c.kind == ControlKind::SetField) {
+            widget->setGeometry(r);
+        }
+        if (c.id >= 0) {
+            controls_[c.id] = widget;
+        }
+    }
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+}
+
+QLineEdit* CPZ4_ReadOutDlg::readout(int controlId) const {
+    if (controlId >= IDC_VOLTAGE1 && controlId <= IDC_VOLTAGE3) {
+        return m_editVoltage[static_cast<std::size_t>(controlId - IDC_VOLTAGE1)];
+    }
+    if (controlId >= IDC_CURRENT1 && controlId <= IDC_CURRENT3) {
+        return m_editCurrent[static_cast<std::size_t>(controlId - IDC_CURRENT1)];
+    }
+    return nullptr;
+}
+
+QWidget* CPZ4_ReadOutDlg::control(int controlId) const {
+    const auto it = controls_.find(controlId);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+bool CPZ4_ReadOutDlg::OnInitDialog() {
+    addSystemMenuEntry();
+    setWindowIcon(m_hIcon);
+
+    DeviceSession* session = createActiveSession(environment_.makeLink(),
+                                                 [this](const char* text) { showMessage(text); });
+    fillChannelTables(NO_VALUE);
+
+    session->deviceCount = session->link->listDevices();
+    const auto serials = session->link->serials();
+    int chosen = -1;
+    long long smallest = kSerialValueLimit;
+    for (int i = 0; i < session->deviceCount; ++i) {
+        const char* entry = serials[static_cast<std::size_t>(i)].data();
+        if (entry[0] == '\0') {
+            break;
+        }
+        insertSorted(QString::fromLatin1(entry));
+        const long long value = leadingInteger(entry);
+        if (value < smallest) {
+            smallest = value;
+            chosen = i;
+        }
+    }
+    // Select the chosen supply by its text: the box is sorted, so its position in the driver's
+    // order need not be its place in the box.
+    m_comboSerial->setCurrentIndex(
+        chosen < 0 ? -1 : FindSerial(serials[static_cast<std::size_t>(chosen)].data()));
+    if (m_comboSerial->currentIndex() >= 0) {
+        session->serial.store(m_comboSerial->currentText().toStdString());
+    }
+
+    for (auto* edits : {&m_editVoltage, &m_editCurrent}) {
+        for (QLineEdit* edit : *edits) {
+            edit->setFont(ReadoutFont());
+            edit->setText(QString());
+        }
+    }
+    for (CMyEdit* field : m_editSet) {
+        field->setFont(SetFieldFont());
+        field->setText(QString());
+        field->setReadOnly(true);
+    }
+    for (int id = IDC_SET_UNIT1; id <= IDC_SET_LABEL3; ++id) {
+        control(id)->setFont(SetFieldFont());
+    }
+
+    WorkerRunning.store(true);
+    worker_ = std::thread([this] { PollThread(*this); });
+    moveFocusToSink();
+    return true;
+}
+
+int CPZ4_ReadOutDlg::DoModal() {
+    OnInitDialog();
+    return exec();
+}
+
+void CPZ4_ReadOutDlg::showMessage(const QString& text) {
+    if (environment_.showMessage) {
+        environment_.showMessage(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kMessageTitle), text, QMessageBox::Ok,
+                    isVisible() ? this : nullptr);
+    box.exec();
+}
+
+void CPZ4_ReadOutDlg::moveFocusToSink() {
+    m_focusSink->setFocus(Qt::OtherFocusReason);
+}
+
+bool CPZ4_ReadOutDlg::setFieldMayHaveFocus(int channel) const {
+    const DeviceSession* session = ActiveSession.load();
+    if (session == nullptr) {
+        return false;
+    }
+    const auto c = static_cast<std::size_t>(channel);
+    return session->status.at(4 + c) == '1' && session->status.at(12 + c) == 'U';
+}
+
+bool CPZ4_ReadOutDlg::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() != QEvent::FocusIn) {
+        return QDialog::eventFilter(watched, e);
+    }
+    for (auto* edits : {&m_editVoltage, &m_editCurrent}) {
+        for (QLineEdit* edit : *edits) {
+            if (watched == edit) {
+                moveFocusToSink();
+                return true;
+            }
+        }
+    }
+    for (int ch = 0; ch < 3; ++ch) {
+        if (watched == m_editSet[static_cast<std::size_t>(ch)] && !setFieldMayHaveFocus(ch)) {
+            // Losing the focus again makes the field report its text, as leaving it always does.
+            moveFocusToSink();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, e);
+}
+
+bool CPZ4_ReadOutDlg::event(QEvent* e) {
+    if (e->type() == static_cast<QEvent::Type>(WM_VALUE_ENTERED)) {
+        OnValueEntered(static_cast<ValueEnteredEvent*>(e)->controlId());
+        return true;
+    }
+    return QDialog::event(e);
+}
+
+void CPZ4_ReadOutDlg::OnValueEntered(int controlId) {
+    const int channel = controlId - IDC_SET1;
+    if (channel < 0 || channel > 2) {
+        return;
+    }
+    const CMyEdit* field = m_editSet[static_cast<std::size_t>(channel)];
+    if (field->m_bWhole) {
+        SetRequest[static_cast<std::size_t>(channel)].store(field->m_nValue);
+    }
+}
+
+void CPZ4_ReadOutDlg::onSerialChosen(int index) {
+    DeviceSession* session = ActiveSession.load();
+    if (session == nullptr || index < 0) {
+        return;
+    }
+    session->serial.store(m_comboSerial->itemText(index).toStdString());
+}
+
+void CPZ4_ReadOutDlg::onSerialEdited() {
+    const DeviceSession* session = ActiveSession.load();
+    if (session == nullptr) {
+        return;
+    }
+    // Serial numbers are chosen, never typed.
+    m_comboSerial->setEditText(QString::fromLatin1(session->serial.load().c_str()));
+    moveFocusToSink();
+}
+
+void CPZ4_ReadOutDlg::insertSorted(const QString& text) {
+    int at = 0;
+    while (at < m_comboSerial->count() &&
+           QString::compare(m_comboSerial->itemText(at), text, Qt::CaseInsensitive) <= 0) {
+        ++at;
+    }
+    m_comboSerial->insertItem(at, text);
+}
+
+// The worker's window operations, each carried out on the window thread.
+
+void CPZ4_ReadOutDlg::ShowReading(Readout field, std::string_view text) {
+    calls_->call([&] {
+        if (QLineEdit* edit = readout(static_cast<int>(field))) {
+            edit->setText(fromDevice(text));
+        }
+    });
+}
+
+void CPZ4_ReadOutDlg::ClearReadings() {
+    calls_->call([&] {
+        for (auto* edits : {&m_editVoltage, &m_editCurrent}) {
+            for (QLineEdit* edit : *edits) {
+                edit->setText(QString());
+            }
+        }
+    });
+}
+
+std::string CPZ4_ReadOutDlg::GetSetFieldText(int channel) {
+    std::string text;
+    calls_->call([&] { text = setField(channel)->text().toStdString(); });
+    return text;
+}
+
+void CPZ4_ReadOutDlg::SetSetFieldText(int channel, std::string_view text) {
+    calls_->call([&] { setField(channel)->setText(fromDevice(text)); });
+}
+
+void CPZ4_ReadOutDlg::SetSetFieldReadOnly(int channel, bool readOnly) {
+    calls_->call([&] { setField(channel)->setReadOnly(readOnly); });
+}
+
+void CPZ4_ReadOutDlg::ResetSerialList() {
+    calls_->call([&] { m_comboSerial->clear(); });
+}
+
+void CPZ4_ReadOutDlg::AddSerial(std::string_view text) {
+    calls_->call([&] { insertSorted(fromDevice(text)); });
+}
+
+int CPZ4_ReadOutDlg::SerialListCount() {
+    int count = 0;
+    calls_->call([&] { count = m_comboSerial->count(); });
+    return count;
+}
+
+int CPZ4_ReadOutDlg::FindSerial(std::string_view text) {
+    int index = -1;
+    calls_->call([&] {
+        index =
+            m_comboSerial->findText(fromDevice(text), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    });
+    return index;
+}
+
+void CPZ4_ReadOutDlg::SelectSerial(int index) {
+    calls_->call([&] {
+        m_comboSerial->setCurrentIndex(index >= 0 && index < m_comboSerial->count() ? index : -1);
+    });
+}
+
+void CPZ4_ReadOutDlg::ShowError(std::string_view text) {
+    calls_->call([&] {
+        // An operator who is already closing the window has nothing left to decide.
+        if (!shuttingDown_) {
+            showMessage(fromDevice(text));
+        }
+    });
+}
+
+void CPZ4_ReadOutDlg::PostCloseRequest() {
+    calls_->post([this] { close(); });
+}
+
+// Closing.
+
+void CPZ4_ReadOutDlg::accept() {
+    if (ShutdownHandshake()) {
+        QDialog::accept();
+    }
+}
+
+void CPZ4_ReadOutDlg::reject() {
+    if (ShutdownHandshake()) {
+        QDialog::reject();
+    }
+}
+
+bool CPZ4_ReadOutDlg::ShutdownHandshake() {
+    if (shuttingDown_) {
+        return false;
+    }
+    shuttingDown_ = true;
+    // Closing feels immediate; the worker's last pass finishes out of sight.
+    hide();
+    if (worker_.joinable()) {
+        const auto deadline = std::chrono::steady_clock::now() + kWorkerStopLimit;
+        while (WorkerRunning.load()) {
+            // Raised again each time: a worker just starting clears it once.
+            StopRequested.store(true);
+            // The worker may be waiting for a window operation: keep carrying them out.
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            if (std::chrono::steady_clock::now() > deadline) {
+                // A driver that never returns: the worker still owns the session and the
+                // link, so nothing of them may be freed. Leave without touching them.
+                std::fputs("PZ4 Control: the worker did not stop; leaving.\n", stderr);
+                std::_Exit(EXIT_FAILURE);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        worker_.join();
+    }
+    destroyActiveSession();
+    shutDown_ = true;
+    return true;
+}
+
+// The About box.
+
+void CPZ4_ReadOutDlg::showAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CPZ4_ReadOutDlg::contextMenuEvent(QContextMenuEvent* e) {
+    QMenu menu(this);
+    menu.addAction(QString::fromLatin1(kAboutMenuText), this, &CPZ4_ReadOutDlg::showAbout);
+    menu.exec(e->globalPos());
+}
+
+#if defined(Q_OS_WIN)
+void CPZ4_ReadOutDlg::addSystemMenuEntry() {
+    HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE);
+    if (menu != nullptr) {
+        AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, kAboutMenuText);
+    }
+}
+
+bool CPZ4_ReadOutDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    const MSG* msg = static_cast<const MSG*>(message);
+    if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == IDM_ABOUTBOX) {
+        showAbout();
+        *result = 0;
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
+}
+#else
+// Without a system menu the About entry lives in the window's context menu.
+void CPZ4_ReadOutDlg::addSystemMenuEntry() {}
+#endif
+
+}  // namespace pz4::ui
