@@ -1,0 +1,390 @@
+// The main window over the simulated supplies: start-up choice of supply, focus rules, entered
+// values, the serial-number box, the worker's window operations and closing.
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QtTest>
+#include <atomic>
+#include <thread>
+
+#include "res/resource.h"
+#include "ui/about_dlg.h"
+#include "ui/control_template.h"
+#include "ui/dialog_units.h"
+#include "ui/my_edit.h"
+#include "window_fixture.h"
+
+using pz4::ActiveSession;
+using pz4::NO_VALUE;
+using pz4::SetRequest;
+
+namespace {
+
+// Runs fn on a thread of its own, as the worker calls the window, while this thread keeps
+// carrying the calls out.
+template <typename Fn>
+void fromOtherThread(Fn fn) {
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        fn();
+        done = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(done.load(), 5000);
+    other.join();
+}
+
+// Counts the set fields' reports to the window, by control id.
+class ReportCounter : public QObject {
+  public:
+    int count(int id) const { return counts_.value(id); }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == static_cast<QEvent::Type>(pz4::ui::WM_VALUE_ENTERED)) {
+            ++counts_[static_cast<pz4::ui::ValueEnteredEvent*>(e)->controlId()];
+        }
+        return false;
+    }
+
+  private:
+    QHash<int, int> counts_;
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void cleanup() { f.reset(); }
+
+    void startupChoosesTheSmallestSerialByText_data() {
+        QTest::addColumn<QString>("supplies");
+        QTest::addColumn<QString>("selected");
+        QTest::newRow("one") << "42"
+                             << "42";
+        QTest::newRow("larger first") << "200;100"
+                                      << "100";
+        QTest::newRow("smaller first") << "100;200"
+                                       << "100";
+        QTest::newRow("equal values, first wins") << "07;7"
+                                                  << "07";
+        QTest::newRow("mixed lengths") << "1234567;9;42"
+                                       << "9";
+        QTest::newRow("none below 99999") << "123456;99999"
+                                          << "";
+        QTest::newRow("letters count as 0") << "AB12;5"
+                                            << "AB12";
+        QTest::newRow("no supply") << ""
+                                   << "";
+    }
+    void startupChoosesTheSmallestSerialByText() {
+        QFETCH(QString, supplies);
+        QFETCH(QString, selected);
+        fresh();
+        f->attach(supplies.toStdString());
+        f->open();
+        QCOMPARE(f->dlg->serialBox()->currentText(), selected);
+        QCOMPARE(QString::fromLatin1(f->session().serial.load().c_str()), selected);
+        QCOMPARE(f->dlg->serialBox()->currentIndex() >= 0, !selected.isEmpty());
+        // The box is sorted whatever the driver's order.
+        for (int i = 1; i < f->dlg->serialBox()->count(); ++i) {
+            QVERIFY(QString::compare(f->dlg->serialBox()->itemText(i - 1),
+                                     f->dlg->serialBox()->itemText(i), Qt::CaseInsensitive) <= 0);
+        }
+        f->close();
+    }
+
+    void missingDriverIsReportedOnceAndTheWindowStillRuns() {
+        fresh();
+        auto env = f->environment();
+        env.makeLink = [] { return std::make_unique<pz4::FtdiLink>("libno-such-driver.so"); };
+        f->open(env);
+        QCOMPARE(f->messages, QStringList{"The FTDI-driver for the PZ4 was not found.\n"
+                                          "Please contact the Quorvin support."});
+        QCOMPARE(f->dlg->serialBox()->count(), 0);
+        QVERIFY(f->dlg->workerStarted());
+        QTest::qWait(300);
+        f->close();
+        QCOMPARE(f->messages.size(), 1);
+    }
+
+    void initialStateAndLayout() {
+        fresh();
+        f->attach("42=1U@500,1I,0U");
+        f->open();
+        auto* dlg = f->dlg.get();
+        QCOMPARE(dlg->windowTitle(), QString("Quorvin PZ4 Control"));
+        for (int ch = 0; ch < 3; ++ch) {
+            QVERIFY(dlg->setField(ch)->isReadOnly());
+            QVERIFY(dlg->setField(ch)->text().isEmpty() || dlg->setField(ch)->text() == "on" ||
+                    dlg->setField(ch)->text() == "off");
+        }
+        QVERIFY(dlg->focusSink()->hasFocus());
+        QVERIFY(dlg->focusSink()->isVisible());
+        QCOMPARE(dlg->focusSink()->size(), QSize(0, 0));
+        // Places follow the template in dialog units and stay put when the window grows.
+        const auto du = pz4::ui::DialogUnits::of(dlg->font());
+        QCOMPARE(dlg->control(IDC_VOLTAGE2)->geometry(), du.map(81, 12, 29, 11));
+        QCOMPARE(dlg->control(IDC_SET3)->geometry(), du.map(131, 25, 19, 8));
+        const QRect before = dlg->control(IDC_CURRENT1)->geometry();
+        dlg->resize(dlg->width() * 2, dlg->height() * 2);
+        QCoreApplication::processEvents();
+        QCOMPARE(dlg->control(IDC_CURRENT1)->geometry(), before);
+        QCOMPARE(static_cast<QLabel*>(dlg->control(IDC_SET_LABEL2))->text(), QString("set: "));
+        f->close();
+    }
+
+    void readingsAppearAndAreShownByChannel() {
+        fresh();
+        f->attach("42=1U@500,1I@300,0U");
+        f->open();
+        QTRY_VERIFY_WITH_TIMEOUT(!f->readoutText(IDC_VOLTAGE1).isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f->readoutText(IDC_CURRENT2).isEmpty(), 5000);
+        QCOMPARE(f->readoutText(IDC_VOLTAGE3), QString("0"));
+        // Status words land in the set fields; the editable channel is pre-filled.
+        QTRY_COMPARE_WITH_TIMEOUT(f->dlg->setField(1)->text(), QString("on"), 5000);
+        QCOMPARE(f->dlg->setField(2)->text(), QString("off"));
+        QTRY_VERIFY_WITH_TIMEOUT(!f->dlg->setField(0)->isReadOnly(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f->dlg->setField(0)->text().isEmpty(), 5000);
+        f->close();
+    }
+
+    void readoutsNeverKeepTheFocus() {
+        fresh();
+        f->attach("42=1U,1U,1U");
+        f->open();
+        for (int id : {IDC_VOLTAGE1, IDC_CURRENT3}) {
+            QTest::mouseClick(f->dlg->control(id), Qt::LeftButton);
+            QVERIFY(f->dlg->focusSink()->hasFocus());
+        }
+        f->dlg->control(IDC_VOLTAGE2)->setFocus(Qt::TabFocusReason);
+        QVERIFY(f->dlg->focusSink()->hasFocus());
+        f->close();
+    }
+
+    void setFieldKeepsTheFocusOnlyWhenOnAndInModeU() {
+        fresh();
+        f->attach("42=1U,1I,0U");
+        f->open();
+        f->dlg->installEventFilter(&reports_);
+        // Before any status reply no field may have the focus.
+        f->dlg->setField(0)->setFocus(Qt::MouseFocusReason);
+        QVERIFY(f->dlg->focusSink()->hasFocus());
+        QTRY_VERIFY_WITH_TIMEOUT(f->session().status.at(4) == '1', 5000);
+        f->dlg->setField(0)->setFocus(Qt::MouseFocusReason);
+        QVERIFY(f->dlg->setField(0)->hasFocus());
+        for (int ch : {1, 2}) {
+            const int reportsBefore = reportCount(ch);
+            SetRequest[static_cast<std::size_t>(ch)] = NO_VALUE;
+            f->dlg->setField(ch)->setFocus(Qt::MouseFocusReason);
+            QVERIFY(f->dlg->focusSink()->hasFocus());
+            // Refused, the field still reports its text once; a state word is no value.
+            QCOMPARE(reportCount(ch), reportsBefore + 1);
+            QCOMPARE(SetRequest[static_cast<std::size_t>(ch)].load(), NO_VALUE);
+        }
+        f->close();
+    }
+
+    void enteredWholeValuesBecomeSetRequests() {
+        fresh();
+        f->attach("42=0U,0U,0U");
+        f->open();
+        auto* field = f->dlg->setField(2);
+        const auto request = [] { return SetRequest[2].load(); };
+        field->setText("-250");
+        field->ParseAndNotify();
+        QCOMPARE(request(), -250);
+        field->setText("0");
+        field->ParseAndNotify();
+        QCOMPARE(request(), 0);
+        for (const char* notWhole : {"2.5", "abc", "99999999999", "off", ""}) {
+            field->setText(notWhole);
+            field->ParseAndNotify();
+            QCOMPARE(request(), 0);
+        }
+        // Large whole values are stored; the worker decides what it sends.
+        field->setText("20000");
+        field->ParseAndNotify();
+        QCOMPARE(request(), 20000);
+        f->dlg->OnValueEntered(IDC_SET3 + 1);
+        QCOMPARE(request(), 20000);
+        f->close();
+    }
+
+    void typingWhileReadingsChangeCommitsOnlyTheWholeValue() {
+        fresh();
+        f->attach("42=1U@3000,0U,0U");
+        f->driver.withSupply("42", [](auto& s) { s.rampVoltsPerSecond = 200; });
+        f->open();
+        auto* field = f->dlg->setField(0);
+        QTRY_VERIFY_WITH_TIMEOUT(!field->isReadOnly() && !field->text().isEmpty(), 5000);
+        field->setFocus(Qt::MouseFocusReason);
+        QVERIFY(field->hasFocus());
+        QTest::keyClick(field, Qt::Key_End);
+        QTest::keyClick(field, Qt::Key_Home, Qt::ShiftModifier);
+        for (char digit : {'8', '0', '0'}) {
+            const QString shown = f->readoutText(IDC_VOLTAGE1);
+            QTest::keyClick(field, digit);
+            // Let at least one reading change while the value is half-typed.
+            QTRY_VERIFY_WITH_TIMEOUT(f->readoutText(IDC_VOLTAGE1) != shown, 5000);
+            QVERIFY(field->hasFocus());
+        }
+        QCOMPARE(field->text(), QString("800"));
+        QTest::keyClick(field, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(f->sent("PZ442S 0,800"), 5000);
+        for (const auto& command : f->driver.commands()) {
+            QVERIFY(command != "PZ442S 0,8" && command != "PZ442S 0,80");
+        }
+        f->close();
+    }
+
+    void serialChoiceByOperatorOnlyAndEditsUndone() {
+        fresh();
+        f->attach("42;77");
+        f->open();
+        QCOMPARE(f->dlg->serialBox()->currentText(), QString("42"));
+        // A selection made for the worker changes what the box shows, not the supply used.
+        fromOtherThread([&] { f->dlg->SelectSerial(1); });
+        QCOMPARE(f->dlg->serialBox()->currentText(), QString("77"));
+        QCOMPARE(f->session().serial.load().view(), "42");
+        fromOtherThread([&] { f->dlg->SelectSerial(5); });
+        QCOMPARE(f->dlg->serialBox()->currentIndex(), -1);
+        // The operator's choice is the supply used.
+        emit f->dlg->serialBox()->activated(1);
+        QCOMPARE(f->session().serial.load().view(), "77");
+        // Typing into the box is undone at once.
+        f->dlg->serialBox()->setFocus();
+        QTest::keyClicks(f->dlg->serialBox()->lineEdit(), "x");
+        QCOMPARE(f->dlg->serialBox()->currentText(), QString("77"));
+        QVERIFY(f->dlg->focusSink()->hasFocus());
+        QTRY_VERIFY_WITH_TIMEOUT(f->sent("PZ477GU"), 8000);
+        f->close();
+    }
+
+    void windowOperationsFromAnotherThread() {
+        fresh();
+        f->attach("");
+        f->open();
+        std::string fieldText;
+        int count = -1;
+        int found = -2;
+        fromOtherThread([&] {
+            f->dlg->ShowReading(pz4::Readout::Current2, "17");
+            f->dlg->SetSetFieldText(1, "on");
+            f->dlg->SetSetFieldReadOnly(1, false);
+            fieldText = f->dlg->GetSetFieldText(1);
+            f->dlg->ResetSerialList();
+            f->dlg->AddSerial("b7");
+            f->dlg->AddSerial("A9");
+            f->dlg->AddSerial("a1");
+            count = f->dlg->SerialListCount();
+            found = f->dlg->FindSerial("b7");
+        });
+        QCOMPARE(f->readoutText(IDC_CURRENT2), QString("17"));
+        QCOMPARE(fieldText, std::string("on"));
+        QVERIFY(!f->dlg->setField(1)->isReadOnly());
+        QCOMPARE(count, 3);
+        QCOMPARE(found, 2);
+        QCOMPARE(f->dlg->serialBox()->itemText(0), QString("a1"));
+        fromOtherThread([&] { f->dlg->ClearReadings(); });
+        QVERIFY(f->readoutText(IDC_CURRENT2).isEmpty());
+        f->close();
+    }
+
+    void firmwareThatCannotAnswerEndsTheProgram() {
+        fresh();
+        f->attach("42=1U,1U,1U");
+        f->driver.withSupply("42", [](auto& s) { s.setFirmwareDigit('A'); });
+        f->open();
+        QTRY_VERIFY_WITH_TIMEOUT(!f->dlg->isVisible(), 5000);
+        QCOMPARE(f->messages, QStringList{"Communication error with PZ4 42.\nMake sure that "
+                                          "firmware\n2.13 or higher is installed."});
+        QCOMPARE(ActiveSession.load(), nullptr);
+        QVERIFY(!pz4::WorkerRunning.load());
+        f->dlg.reset();
+    }
+
+    void escapeClosesFromTheSinkButEnterNever() {
+        fresh();
+        f->attach("42");
+        f->open();
+        QTest::keyClick(f->dlg->focusSink(), Qt::Key_Return);
+        QTest::keyClick(f->dlg->focusSink(), Qt::Key_Enter);
+        QVERIFY(f->dlg->isVisible());
+        QTest::keyClick(f->dlg->focusSink(), Qt::Key_Escape);
+        QVERIFY(!f->dlg->isVisible());
+        QCOMPARE(ActiveSession.load(), nullptr);
+        f->dlg.reset();
+    }
+
+    void closingAtAnyMomentEndsCleanly() {
+        auto* random = QRandomGenerator::global();
+        for (int round = 0; round < 12; ++round) {
+            fresh();
+            f->attach("42=1U@500,1U,0U;77");
+            f->open();
+            SetRequest[1] = 123;
+            QTest::qWait(static_cast<int>(random->bounded(700)));
+            QElapsedTimer timer;
+            timer.start();
+            f->close();
+            QVERIFY2(timer.elapsed() < 2000, "closing took too long");
+        }
+    }
+
+    void aboutBoxFromTheContextMenu() {
+        fresh();
+        f->attach("");
+        f->open();
+        QString entry;
+        QString aboutTitle;
+        QStringList aboutTexts;
+        QTimer::singleShot(200, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr || menu->actions().isEmpty()) {
+                return;
+            }
+            entry = menu->actions().last()->text();
+            QTimer::singleShot(200, [&] {
+                QWidget* about = QApplication::activeModalWidget();
+                if (about == nullptr) {
+                    return;
+                }
+                aboutTitle = about->windowTitle();
+                for (auto* label : about->findChildren<QLabel*>()) {
+                    aboutTexts << label->text();
+                }
+                QTest::mouseClick(about->findChild<QPushButton*>(), Qt::LeftButton);
+            });
+            menu->actions().last()->trigger();
+            menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                f->dlg->mapToGlobal(QPoint(5, 5)));
+        QCoreApplication::sendEvent(f->dlg.get(), &event);
+        QCOMPARE(entry, QString("&About PZ4_ReadOut..."));
+        QCOMPARE(aboutTitle, QString("About PZ4 Control"));
+        QVERIFY(aboutTexts.contains("PZ4 Control, Version 1.0"));
+        QVERIFY(f->dlg->isVisible());
+        f->close();
+    }
+
+  private:
+    void fresh() {
+        f.reset();
+        f = std::make_unique<WindowFixture>();
+    }
+
+    int reportCount(int ch) { return reports_.count(IDC_SET1 + ch); }
+
+    std::unique_ptr<WindowFixture> f;
+    ReportCounter reports_;
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
