@@ -11,6 +11,8 @@ std::string_view fieldText(const char* field, std::size_t size) {
     return {field, strnlen(field, size)};
 }
 
+constexpr DWORD kMaxReportedNodes = 4096;
+
 bool isSupply(const FT_DEVICE_LIST_INFO_NODE& node) {
     return fieldText(node.Description, sizeof node.Description) == kSupplyDescription;
 }
@@ -66,7 +68,11 @@ bool FtdiLink::refreshNodes(DWORD& count) {
     if (entries_.FT_CreateDeviceInfoList(&count) != FT_OK) {
         return false;
     }
-    // The driver writes one node per device it counted; give it room for all of them.
+    // The driver writes one node per device it counted; give it room for all of them. A count
+    // no bus could hold is a broken driver, not a reason to run out of memory.
+    if (count > kMaxReportedNodes) {
+        return false;
+    }
     if (count > nodes_.size()) {
         nodes_.resize(count);
     }

@@ -1,0 +1,81 @@
+// Shared set-up for the link and protocol tests: a clock that keeps every pause it was asked
+// for, and a simulated driver with a link bound to it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/ftdi_link.h"
+#include "platform/clock.h"
+#include "sim/sim_driver.h"
+
+namespace pz4::testing_support {
+
+// Virtual time that records each sleep; onSleep runs after the time has moved on, so a test
+// can change the world between two polls.
+class TraceClock final : public platform::Clock {
+  public:
+    std::uint64_t tickMs() override { return now; }
+    void sleepMs(std::uint32_t ms) override {
+        now += ms;
+        pauses.push_back(ms);
+        if (onSleep) {
+            onSleep(ms);
+        }
+    }
+
+    std::uint64_t totalPaused() const {
+        std::uint64_t sum = 0;
+        for (auto p : pauses) {
+            sum += p;
+        }
+        return sum;
+    }
+
+    std::uint64_t now = 1'000'000;
+    std::vector<std::uint32_t> pauses;
+    std::function<void(std::uint32_t)> onSleep;
+};
+
+struct SimBench {
+    TraceClock clock;
+    sim::SimDriver driver{clock};
+
+    // A link over the simulated entry points; edit may remove some of them first.
+    std::unique_ptr<FtdiLink> makeLink(void (*edit)(D2xxEntries&) = nullptr) {
+        D2xxEntries entries = driver.entries();
+        if (edit != nullptr) {
+            edit(entries);
+        }
+        return std::make_unique<FtdiLink>(entries, clock);
+    }
+
+    std::vector<sim::WireEvent> events(sim::WireKind kind) const {
+        std::vector<sim::WireEvent> out;
+        for (auto& e : driver.wireLog()) {
+            if (e.kind == kind) {
+                out.push_back(e);
+            }
+        }
+        return out;
+    }
+
+    // Every byte written to any device, NULs included, one string per write.
+    std::vector<std::string> writes() const {
+        std::vector<std::string> out;
+        for (auto& e : events(sim::WireKind::Write)) {
+            out.push_back(e.bytes);
+        }
+        return out;
+    }
+};
+
+// A command as it goes over the wire: its text and the terminating NUL.
+inline std::string wire(const std::string& text) {
+    return text + '\0';
+}
+
+}  // namespace pz4::testing_support
