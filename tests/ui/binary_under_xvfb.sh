@@ -46,7 +46,11 @@ LD_LIBRARY_PATH=$sim_dir QT_QPA_PLATFORM=xcb PZ4SIM_SUPPLIES='42=1U@500,1I,0U' \
   PZ4SIM_LOG=$log "$program" >"$work/app.log" 2>&1 &
 app_pid=$!
 
-polls() { grep -c ' PZ442GU$' "$log" 2>/dev/null || true; }
+polls() {
+  local n
+  n=$(grep -c ' PZ442GU$' "$log" 2>/dev/null) || true
+  echo "${n:-0}"
+}
 for _ in $(seq 150); do
   [ "$(polls)" -ge 3 ] && break
   kill -0 "$app_pid" 2>/dev/null || { echo "the program ended early" >&2; cat "$work/app.log" >&2; exit 1; }
