@@ -129,8 +129,9 @@ std::optional<std::string> SimSupply::handleCommand(std::string_view command, st
             if (!voltages) {
                 value = c.loadMegaohm > 0.0 ? c.measuredVoltage / c.loadMegaohm : 0.0;
             }
+            // Only a live output flickers: an off or faulted channel reads steady.
             reply += ',';
-            reply += std::to_string(toReported(value) + offset);
+            reply += std::to_string(toReported(value) + (c.state == '1' ? offset : 0));
         }
         return reply + "\r\n";
     }

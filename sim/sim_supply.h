@@ -47,7 +47,8 @@ class SimSupply {
     void setFirmwareDigit(char c) { firmwareDigit_ = c; }
 
     double rampVoltsPerSecond = 100.0;
-    // Peak amplitude of a deterministic flicker added to readings (0: none), in V and uA.
+    // Peak amplitude of a deterministic flicker added to the readings of channels that are on
+    // (0: none), in V and uA.
     int noise = 0;
 
   private:
