@@ -305,7 +305,9 @@ bool CPZ4_ReadOutDlg::event(QEvent* e) {
 
 void CPZ4_ReadOutDlg::OnValueEntered(int controlId) {
     const int channel = controlId - IDC_SET1;
-    if (channel < 0 || channel > 2) {
+    // A field that loses the focus because the window is closing reports what it holds; that
+    // is no confirmation, and the worker's last pass would still send it.
+    if (channel < 0 || channel > 2 || shuttingDown_) {
         return;
     }
     const CMyEdit* field = m_editSet[static_cast<std::size_t>(channel)];

@@ -243,6 +243,24 @@ class MainWindowTest : public QObject {
         f->close();
     }
 
+    void closingWhileTypingCommitsNothing() {
+        fresh();
+        f->attach("42=1U@300,0U,0U");
+        f->open();
+        auto* field = f->dlg->setField(0);
+        QTRY_VERIFY_WITH_TIMEOUT(!field->isReadOnly() && !field->text().isEmpty(), 5000);
+        field->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(field, Qt::Key_End);
+        QTest::keyClick(field, Qt::Key_Home, Qt::ShiftModifier);
+        QTest::keyClicks(field, "80");
+        // The field loses the focus as the window goes: no confirmation of a half-typed value.
+        f->close();
+        QCOMPARE(SetRequest[0].load(), NO_VALUE);
+        for (const auto& command : f->driver.commands()) {
+            QVERIFY(command.find("S 0,") == std::string::npos);
+        }
+    }
+
     void serialChoiceByOperatorOnlyAndEditsUndone() {
         fresh();
         f->attach("42;77");
