@@ -59,6 +59,11 @@ void CMyEdit::keyPressEvent(QKeyEvent* e) {
         e->accept();
         return;
     }
+    // Escape would close the window; while the field has the focus it does nothing.
+    if (key == Qt::Key_Escape) {
+        e->accept();
+        return;
+    }
     if (isEditingKey(key) || e->text().isEmpty()) {
         QLineEdit::keyPressEvent(e);
         return;

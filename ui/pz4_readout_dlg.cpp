@@ -56,8 +56,14 @@ long long leadingInteger(const char* text) {
     return negative ? -value : value;
 }
 
+// Texts from and for the device are bytes; Latin-1 maps each byte to one character and back,
+// so a serial number survives the round trip through the box unchanged.
 QString fromDevice(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string toDevice(const QString& text) {
+    return text.toLatin1().toStdString();
 }
 
 }  // namespace
@@ -97,6 +103,10 @@ void CPZ4_ReadOutDlg::buildControls() {
             case ControlKind::Readout: {
                 auto* edit = new QLineEdit(this);
                 edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                // Besides the focus rules, read-only shuts the paths that need no keyboard
+                // focus (a context menu's Paste, a drop, a middle-click paste): a readout shows
+                // only what the supply reported.
+                edit->setReadOnly(true);
                 edit->installEventFilter(this);
                 connect(edit, &QLineEdit::textChanged, this, [this, edit] {
                     // Only a readout that holds the focus gives it away: taking it from a set
@@ -209,7 +219,7 @@ bool CPZ4_ReadOutDlg::OnInitDialog() {
         if (entry[0] == '\0') {
             break;
         }
-        insertSorted(QString::fromLatin1(entry));
+        insertSorted(fromDevice(entry));
         const long long value = leadingInteger(entry);
         if (value < smallest) {
             smallest = value;
@@ -221,7 +231,7 @@ bool CPZ4_ReadOutDlg::OnInitDialog() {
     m_comboSerial->setCurrentIndex(
         chosen < 0 ? -1 : FindSerial(serials[static_cast<std::size_t>(chosen)].data()));
     if (m_comboSerial->currentIndex() >= 0) {
-        session->serial.store(m_comboSerial->currentText().toStdString());
+        session->serial.store(toDevice(m_comboSerial->currentText()));
     }
 
     for (auto* edits : {&m_editVoltage, &m_editCurrent}) {
@@ -264,7 +274,7 @@ void CPZ4_ReadOutDlg::moveFocusToSink() {
     m_focusSink->setFocus(Qt::OtherFocusReason);
 }
 
-bool CPZ4_ReadOutDlg::setFieldMayHaveFocus(int channel) const {
+bool CPZ4_ReadOutDlg::channelTakesSetValues(int channel) const {
     const DeviceSession* session = ActiveSession.load();
     if (session == nullptr) {
         return false;
@@ -286,7 +296,7 @@ bool CPZ4_ReadOutDlg::eventFilter(QObject* watched, QEvent* e) {
         }
     }
     for (int ch = 0; ch < 3; ++ch) {
-        if (watched == m_editSet[static_cast<std::size_t>(ch)] && !setFieldMayHaveFocus(ch)) {
+        if (watched == m_editSet[static_cast<std::size_t>(ch)] && !channelTakesSetValues(ch)) {
             // Losing the focus again makes the field report its text, as leaving it always does.
             moveFocusToSink();
             return true;
@@ -311,7 +321,9 @@ void CPZ4_ReadOutDlg::OnValueEntered(int controlId) {
         return;
     }
     const CMyEdit* field = m_editSet[static_cast<std::size_t>(channel)];
-    if (field->m_bWhole) {
+    // Only a channel that takes set values accepts one: a refused or read-only field still
+    // reports the number it holds, which nobody confirmed for this channel as it is now.
+    if (field->m_bWhole && channelTakesSetValues(channel)) {
         SetRequest[static_cast<std::size_t>(channel)].store(field->m_nValue);
     }
 }
@@ -321,7 +333,12 @@ void CPZ4_ReadOutDlg::onSerialChosen(int index) {
     if (session == nullptr || index < 0) {
         return;
     }
-    session->serial.store(m_comboSerial->itemText(index).toStdString());
+    const std::string chosen = toDevice(m_comboSerial->itemText(index));
+    // Values entered for one supply must never reach another.
+    if (session->serial.load().view() != chosen) {
+        fillSlots(SetRequest, NO_VALUE);
+    }
+    session->serial.store(chosen);
 }
 
 void CPZ4_ReadOutDlg::onSerialEdited() {
@@ -365,7 +382,7 @@ void CPZ4_ReadOutDlg::ClearReadings() {
 
 std::string CPZ4_ReadOutDlg::GetSetFieldText(int channel) {
     std::string text;
-    calls_->call([&] { text = setField(channel)->text().toStdString(); });
+    calls_->call([&] { text = toDevice(setField(channel)->text()); });
     return text;
 }
 

@@ -90,7 +90,9 @@ class CPZ4_ReadOutDlg : public QDialog, public ReadoutView {
     void moveFocusToSink();
     void onSerialChosen(int index);
     void onSerialEdited();
-    bool setFieldMayHaveFocus(int channel) const;
+    // The channel is on and in mode U by the last status: its set field may hold the focus
+    // and its entered values become set requests.
+    bool channelTakesSetValues(int channel) const;
     void insertSorted(const QString& text);
     // Stops the worker and destroys the session; true once that is done.
     bool ShutdownHandshake();

@@ -1,6 +1,7 @@
 // The main window over the simulated supplies: start-up choice of supply, focus rules, entered
 // values, the serial-number box, the worker's window operations and closing.
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -164,6 +165,10 @@ class MainWindowTest : public QObject {
         }
         f->dlg->control(IDC_VOLTAGE2)->setFocus(Qt::TabFocusReason);
         QVERIFY(f->dlg->focusSink()->hasFocus());
+        // Nor does a paste that reaches it without the focus.
+        QGuiApplication::clipboard()->setText("999");
+        QTest::keyClick(f->dlg->readout(IDC_CURRENT3), Qt::Key_V, Qt::ControlModifier);
+        QVERIFY(f->readoutText(IDC_CURRENT3) != "999");
         f->close();
     }
 
@@ -192,9 +197,10 @@ class MainWindowTest : public QObject {
 
     void enteredWholeValuesBecomeSetRequests() {
         fresh();
-        f->attach("42=0U,0U,0U");
+        f->attach("42=0U,0U,1U");
         f->open();
         auto* field = f->dlg->setField(2);
+        QTRY_VERIFY_WITH_TIMEOUT(!field->isReadOnly(), 5000);
         const auto request = [] { return SetRequest[2].load(); };
         field->setText("-250");
         field->ParseAndNotify();
@@ -212,6 +218,14 @@ class MainWindowTest : public QObject {
         field->ParseAndNotify();
         QCOMPARE(request(), 20000);
         f->dlg->OnValueEntered(IDC_SET3 + 1);
+        QCOMPARE(request(), 20000);
+        // A channel that leaves mode U keeps its number in the field, read-only; reporting it
+        // again (a click on the field does) must not make it a set request.
+        field->setText("300");
+        f->driver.withSupply("42", [](auto& s) { s.setChannel(2, '1', 'I'); });
+        QTRY_VERIFY_WITH_TIMEOUT(field->isReadOnly(), 5000);
+        QCOMPARE(field->text(), QString("300"));
+        field->ParseAndNotify();
         QCOMPARE(request(), 20000);
         f->close();
     }
@@ -272,15 +286,32 @@ class MainWindowTest : public QObject {
         QCOMPARE(f->session().serial.load().view(), "42");
         fromOtherThread([&] { f->dlg->SelectSerial(5); });
         QCOMPARE(f->dlg->serialBox()->currentIndex(), -1);
-        // The operator's choice is the supply used.
+        // The operator's choice is the supply used; values entered for the other one are
+        // dropped.
+        SetRequest[0] = 20000;
+        emit f->dlg->serialBox()->activated(0);
+        QCOMPARE(SetRequest[0].load(), 20000);
         emit f->dlg->serialBox()->activated(1);
         QCOMPARE(f->session().serial.load().view(), "77");
+        QCOMPARE(SetRequest[0].load(), NO_VALUE);
         // Typing into the box is undone at once.
         f->dlg->serialBox()->setFocus();
         QTest::keyClicks(f->dlg->serialBox()->lineEdit(), "x");
         QCOMPARE(f->dlg->serialBox()->currentText(), QString("77"));
         QVERIFY(f->dlg->focusSink()->hasFocus());
         QTRY_VERIFY_WITH_TIMEOUT(f->sent("PZ477GU"), 8000);
+        f->close();
+    }
+
+    void serialBytesSurviveTheBox() {
+        fresh();
+        const std::string serial = "1\xB5";
+        f->driver.addSupply(serial);
+        f->open();
+        QCOMPARE(f->session().serial.load().view(), serial);
+        f->session().serial.store("");
+        emit f->dlg->serialBox()->activated(0);
+        QCOMPARE(f->session().serial.load().view(), serial);
         f->close();
     }
 
