@@ -317,6 +317,16 @@ TEST_F(PollWorkerTest, AFailedOpenEmptiesTheSerialAndWaitsForTheOperator) {
     EXPECT_EQ(pass(), kFullPresentation);
 }
 
+TEST_F(PollWorkerTest, CommandsTooLongForTheirBufferAreNeverSent) {
+    // 15 characters: the status query fits, the queries and set commands do not.
+    const std::string serial = "123456789012345";
+    addSupply(serial).setChannel(0, '1', 'U');
+    startWorker(serial);
+    SetRequest[0] = 5;
+    EXPECT_EQ(commandsOf(pass()), Lines{"> PZ4" + serial + "GSS"});
+    EXPECT_EQ(worker->failedPolls(), 1);
+}
+
 TEST_F(PollWorkerTest, SendsSetValuesBelow11000OnceAndNeverLargerOnes) {
     startWorker("42");
     pass();
