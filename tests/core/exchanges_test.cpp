@@ -56,6 +56,15 @@ class ExchangesTest : public ::testing::Test {
         };
     }
 
+    // The supply's next reply; an empty one keeps the supply silent.
+    void answerNextWith(const std::string& reply) {
+        if (reply.empty()) {
+            bench->driver.faults("42").silent = true;
+        } else {
+            bench->driver.queueReply("42", reply);
+        }
+    }
+
     // Runs one exchange the way the worker does; 1 or the count on success, 0 on failure.
     std::int32_t run(Exchange x) {
         trace.clear();
@@ -185,11 +194,7 @@ TEST_F(ExchangesTest, OnlyTheExactAcknowledgementCounts) {
     for (const Case& c : cases) {
         SCOPED_TRACE("\"" + c.reply + "\"");
         start();
-        if (c.reply.empty()) {
-            bench->driver.faults("42").silent = true;
-        } else {
-            bench->driver.queueReply("42", c.reply);
-        }
+        answerNextWith(c.reply);
         EXPECT_EQ(session->SendSetCommand(1, 800), c.acknowledged);
         EXPECT_EQ(session->busy.load(), 0);
     }
@@ -209,11 +214,7 @@ TEST_F(ExchangesTest, NumericRepliesAreJudgedAgainstTheSerial) {
     for (const Case& c : cases) {
         SCOPED_TRACE("\"" + c.reply + "\"");
         start();
-        if (c.reply.empty()) {
-            bench->driver.faults("42").silent = true;
-        } else {
-            bench->driver.queueReply("42", c.reply);
-        }
+        answerNextWith(c.reply);
         EXPECT_EQ(run(Exchange::Query), c.result);
         EXPECT_EQ(readings.count, c.count);
         if (c.result == 1 && c.count == 3) {
