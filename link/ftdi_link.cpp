@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace pz4 {
 namespace {
@@ -27,7 +28,7 @@ void resolve(platform::ModuleHandle module, Fn& slot, const char* name) {
 FtdiLink::FtdiLink(platform::Clock& clock) : FtdiLink(kDriverLibraryName, clock) {}
 
 FtdiLink::FtdiLink(const char* libraryName, platform::Clock& clock)
-    : nodes_(kMaxSupplies), clock_(clock) {
+    : nodes_(kMaxSupplies), clock_(clock), trace_(WireTrace::fromEnvironment()) {
     driverModule_ = platform::loadLibrary(libraryName);
     if (driverModule_ == nullptr) {
         return;
@@ -37,7 +38,11 @@ FtdiLink::FtdiLink(const char* libraryName, platform::Clock& clock)
 }
 
 FtdiLink::FtdiLink(const D2xxEntries& entries, platform::Clock& clock)
-    : driverLoaded_(true), nodes_(kMaxSupplies), entries_(entries), clock_(clock) {}
+    : driverLoaded_(true),
+      nodes_(kMaxSupplies),
+      entries_(entries),
+      clock_(clock),
+      trace_(WireTrace::fromEnvironment()) {}
 
 FtdiLink::~FtdiLink() {
     closeDevice();
@@ -107,6 +112,13 @@ std::int32_t FtdiLink::listDevices() {
         entry[serial.size()] = '\0';
         ++listed;
     }
+    if (trace_) {
+        std::string detail = std::to_string(count) + " devices, supplies:";
+        for (std::int32_t i = 0; i < listed; ++i) {
+            detail += ' ' + escapedBytes(serials_[static_cast<std::size_t>(i)].data());
+        }
+        trace("list", detail);
+    }
     return listed;
 }
 
@@ -138,9 +150,22 @@ bool FtdiLink::openBySerial(const char* serial) {
     if (closing || entries_.FT_Open == nullptr || deviceIndex_ < 0) {
         return false;
     }
+    const auto& chosen = nodes_[static_cast<std::size_t>(deviceIndex_)];
+    const std::string_view chosenSerial =
+        fieldText(chosen.SerialNumber, sizeof chosen.SerialNumber);
     if (entries_.FT_Open(deviceIndex_, &handle_) != FT_OK || handle_ == nullptr) {
         handle_ = nullptr;
+        if (trace_) {
+            trace("open", escapedBytes(chosenSerial) + " failed");
+        }
         return false;
+    }
+    // A new handle: nothing of an earlier exchange can still arrive on it.
+    lineUnsettled_ = false;
+    pendingLf_ = false;
+    confirmNextLine_ = false;
+    if (trace_) {
+        trace("open", escapedBytes(chosenSerial) + " node " + std::to_string(deviceIndex_));
     }
     if (entries_.FT_SetBaudRate != nullptr) {
         entries_.FT_SetBaudRate(handle_, kBaudRate);
@@ -158,6 +183,13 @@ void FtdiLink::closeDevice() {
     FT_HANDLE taken = handle_;
     handle_ = nullptr;
     entries_.FT_Close(taken);
+    trace("close", "");
+}
+
+void FtdiLink::trace(std::string_view event, std::string_view detail) {
+    if (trace_) {
+        trace_->record(clock_.tickMs(), event, detail);
+    }
 }
 
 }  // namespace pz4

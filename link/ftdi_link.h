@@ -1,15 +1,18 @@
 // The binding to the FTDI D2XX driver: the loaded library and its entry points, the list of
-// attached supplies, the open device, and the reply line reader.
+// attached supplies, the open device, and the wire itself: writing commands, throwing away
+// stale input, reading reply lines, and the wire trace. Nothing else calls the driver.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
 
 #include "link/d2xx.h"
+#include "link/wire_trace.h"
 #include "platform/clock.h"
 #include "platform/library.h"
 
@@ -26,8 +29,10 @@ class FtdiLink {
 
     using SerialEntry = std::array<char, kSerialSize>;
 
+    enum class WriteResult { Written, NotSent, Failed };
+
     // Loads the driver library by its platform name. Never fails: a missing library shows
-    // only in driverLoaded().
+    // only in driverLoaded(). Every constructor traces the wire when PZ4_TRACE names a file.
     explicit FtdiLink(platform::Clock& clock = platform::systemClock());
     // Loads the library by the given name or path.
     explicit FtdiLink(const char* libraryName, platform::Clock& clock = platform::systemClock());
@@ -48,9 +53,22 @@ class FtdiLink {
     bool isOpen() const { return handle_ != nullptr; }
     void closeDevice();
 
+    // Writes one command, its text and the terminating NUL. Whatever the driver already holds
+    // for the device is read and thrown away first, so that no stale byte becomes part of the
+    // reply; after an exchange that did not end in a clean line the line must also have gone
+    // quiet. NotSent while closing or with no device open; Failed when the driver refuses the
+    // write or the line never goes quiet.
+    WriteResult writeCommand(const char* text);
+
     // Collects one reply line into buffer, which must hold room + 1 bytes. Returns the number
     // of bytes received (terminators and anything after them included), 0 on silence or failure.
+    // The LF of a line that was cut at its CR is taken as that line's, not the next one's.
+    // After an exchange that went wrong, a line only counts when nothing else follows it: a
+    // late reply to an earlier command is followed by the reply to this one.
     std::int32_t readLine(char* buffer, std::int32_t room);
+
+    // Traces every driver call that moves or discards bytes from now on; null stops tracing.
+    void setTrace(std::unique_ptr<WireTrace> trace) { trace_ = std::move(trace); }
 
     // Set once, by the worker as it ends: listing, opening and reading fail at once from then.
     std::atomic<bool> closing{false};
@@ -64,9 +82,22 @@ class FtdiLink {
     platform::Clock& clock() const { return clock_; }
 
   private:
+    struct LineEnd {
+        std::int32_t at = -1;  // where the line was cut; -1 when it was not
+        char terminator = '\0';
+    };
+
     void resolveEntries();
     // Asks the driver for a fresh device list; false when that is impossible or fails.
     bool refreshNodes(DWORD& count);
+    std::int32_t collectLine(char* buffer, std::int32_t room, LineEnd& end);
+    // Judges how the line ended: whether more may still come that belongs to no reply.
+    void noteLineEnd(const char* buffer, std::int32_t count, const LineEnd& end);
+    // Reads and discards what waits for the device; false on a failed read.
+    bool discardWaiting(DWORD waiting, bool& unexpected);
+    bool dropStaleInput();
+    bool lineStaysQuiet();
+    void trace(std::string_view event, std::string_view detail);
 
     std::int32_t deviceIndex_ = 0;
     FT_HANDLE handle_ = nullptr;
@@ -78,6 +109,13 @@ class FtdiLink {
     std::array<SerialEntry, kMaxSupplies> serials_{};
     D2xxEntries entries_{};
     platform::Clock& clock_;
+    std::unique_ptr<WireTrace> trace_;
+    // Bytes of an earlier exchange may still be on their way.
+    bool lineUnsettled_ = false;
+    // The last line was cut at a CR whose LF has not come yet.
+    bool pendingLf_ = false;
+    // The next line counts only if the line stays quiet after it.
+    bool confirmNextLine_ = false;
 };
 
 }  // namespace pz4

@@ -1,15 +1,16 @@
 // The reply line reader: polls the driver's receive queue until a line terminator arrives,
 // the buffer is full, or the supply has stayed silent for 100 polls.
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 #include "link/ftdi_link.h"
+#include "link/wire_timing.h"
 
 namespace pz4 {
 namespace {
 
-constexpr int kMaxPolls = 100;
-constexpr std::uint32_t kIdlePauseMs = 5;     // nothing was waiting
-constexpr std::uint32_t kTricklePauseMs = 1;  // part of a line has arrived
+using namespace wire_timing;
 
 bool isTerminator(char c) {
     return c == '\0' || c == '\n' || c == '\r';
@@ -18,6 +19,19 @@ bool isTerminator(char c) {
 }  // namespace
 
 std::int32_t FtdiLink::readLine(char* buffer, std::int32_t room) {
+    const bool confirm = std::exchange(confirmNextLine_, false);
+    LineEnd end;
+    const std::int32_t count = collectLine(buffer, room, end);
+    noteLineEnd(buffer, count, end);
+    if (confirm && !lineUnsettled_ && !lineStaysQuiet()) {
+        // Two lines for one command: which one answers it cannot be told.
+        lineUnsettled_ = true;
+        return 0;
+    }
+    return count;
+}
+
+std::int32_t FtdiLink::collectLine(char* buffer, std::int32_t room, LineEnd& end) {
     if (closing) {
         return 0;
     }
@@ -44,25 +58,36 @@ std::int32_t FtdiLink::readLine(char* buffer, std::int32_t room) {
             // buffer: treat it like any other broken read.
             if (got > asked) {
                 buffer[stored] = '\0';
+                trace("read", "failed: more bytes reported than asked for");
                 return 0;
             }
+            const bool broken = got != asked || status != FT_OK;
+            if (trace_) {
+                trace("read", escapedBytes({buffer + stored, got}) + (broken ? " failed" : ""));
+            }
+            DWORD kept = got;
+            // The LF of the previous line, cut at its CR, belongs to that line.
+            if (stored == 0 && got > 0 && std::exchange(pendingLf_, false) && buffer[0] == '\n') {
+                std::memmove(buffer, buffer + 1, got - 1);
+                --kept;
+            }
             const std::int32_t first = stored;
-            stored += static_cast<std::int32_t>(got);
+            stored += static_cast<std::int32_t>(kept);
             buffer[stored] = '\0';
-            if (got != asked || status != FT_OK) {
+            if (broken) {
                 return 0;
             }
             // The last-but-one byte is tested first, so a CR LF ending is cut at the CR.
-            if (stored > 1 && isTerminator(buffer[stored - 2])) {
-                buffer[stored - 2] = '\0';
-                return stored;
-            }
-            if (stored > 0 && isTerminator(buffer[stored - 1])) {
-                buffer[stored - 1] = '\0';
-                return stored;
+            for (const std::int32_t at : {stored - 2, stored - 1}) {
+                if (at >= 0 && isTerminator(buffer[at])) {
+                    end = {at, buffer[at]};
+                    buffer[at] = '\0';
+                    return stored;
+                }
             }
             for (std::int32_t i = first; i < stored; ++i) {
                 if (isTerminator(buffer[i])) {
+                    end = {i, buffer[i]};
                     buffer[i] = '\0';
                     return stored;
                 }
@@ -70,13 +95,47 @@ std::int32_t FtdiLink::readLine(char* buffer, std::int32_t room) {
             if (stored == room) {
                 return stored;
             }
-            pause = kTricklePauseMs;
+            pause = kept > 0 ? kTricklePauseMs : kIdlePauseMs;
         }
         clock_.sleepMs(pause);
         if (++polls == kMaxPolls) {
             return stored;
         }
     }
+}
+
+void FtdiLink::noteLineEnd(const char* buffer, std::int32_t count, const LineEnd& end) {
+    if (count == 0 || end.at < 0) {
+        // Silence, a failure, or a line without its end: the rest may still come.
+        lineUnsettled_ = true;
+        pendingLf_ = false;
+        return;
+    }
+    const bool textHasTerminator = std::any_of(buffer, buffer + end.at, isTerminator);
+    const bool onlyItsEnd = end.at == count - 1;
+    const bool crLf = end.at == count - 2 && end.terminator == '\r' && buffer[count - 1] == '\n';
+    if (textHasTerminator || !(onlyItsEnd || crLf)) {
+        // More than one line, or bytes behind the line: something is out of step.
+        lineUnsettled_ = true;
+    }
+    pendingLf_ = onlyItsEnd && end.terminator == '\r';
+}
+
+bool FtdiLink::lineStaysQuiet() {
+    const std::uint64_t start = clock_.tickMs();
+    while (clock_.tickMs() - start < kConfirmMs) {
+        clock_.sleepMs(kIdlePauseMs);
+        if (closing || handle_ == nullptr) {
+            return false;
+        }
+        DWORD waiting = 0;
+        entries_.FT_GetQueueStatus(handle_, &waiting);
+        bool unexpected = false;
+        if (waiting > 0 && (!discardWaiting(waiting, unexpected) || unexpected)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace pz4

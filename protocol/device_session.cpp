@@ -33,6 +33,7 @@ void DeviceSession::waitBusFree() {
 void DeviceSession::ForgetPreviousStatus() {
     // No NUL at all: the next reply differs from this as a whole and in every position.
     previousStatus.fill(static_cast<char>(0xFF));
+    statusDigitMissing = false;
 }
 
 DeviceSession* createActiveSession(std::unique_ptr<FtdiLink> link, const MessageFn& showMessage) {

@@ -60,12 +60,13 @@ class DeviceSession {
     std::int32_t deviceCount = 0;
     SharedStatusText status;
     StatusBytes previousStatus = initialStatusBytes();
+    // The last accepted status reply did not begin with a digit: one more such reply in a row
+    // and the supply's firmware cannot answer the status query.
+    bool statusDigitMissing = false;
 
   private:
     explicit DeviceSession(std::unique_ptr<FtdiLink> l) : link(std::move(l)) {}
 
-    enum class WriteResult { Written, NotSent, Failed };
-    WriteResult writeCommand(const char* text);
     platform::Clock& clock() const { return link->clock(); }
 };
 

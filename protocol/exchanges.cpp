@@ -1,5 +1,5 @@
-// The three exchanges with the supply: each writes one command (its text and the NUL) and
-// reads one reply line, under the bus flag.
+// The three exchanges with the supply: each has the link write one command (its text and the
+// NUL) and read one reply line, under the bus flag.
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -33,25 +33,6 @@ bool isErrorReply(const char* text) {
 
 }  // namespace
 
-DeviceSession::WriteResult DeviceSession::writeCommand(const char* text) {
-    // Closing or no open device: nothing goes out, and the read that follows fails at once.
-    if (link->closing || !link->isOpen()) {
-        return WriteResult::NotSent;
-    }
-    const auto write = link->entries().FT_Write;
-    if (write == nullptr) {
-        return WriteResult::Failed;
-    }
-    const DWORD length = static_cast<DWORD>(std::strlen(text)) + 1;
-    DWORD written = 0;
-    // The driver takes a non-const buffer but only reads it.
-    if (write(link->handle(), const_cast<char*>(text), length, &written) != FT_OK ||
-        written != length) {
-        return WriteResult::Failed;
-    }
-    return WriteResult::Written;
-}
-
 bool DeviceSession::SendSetCommand(std::int32_t channel, std::int32_t value) {
     CommandText command;
     if (!formatSetCommand(command, serial.load(), channel, value)) {
@@ -60,7 +41,7 @@ bool DeviceSession::SendSetCommand(std::int32_t channel, std::int32_t value) {
     takeBus();
     BusRelease release(*this);
     clock().sleepMs(kSetCommandPauseMs);
-    if (writeCommand(command.data()) == WriteResult::Failed) {
+    if (link->writeCommand(command.data()) == FtdiLink::WriteResult::Failed) {
         return false;
     }
     clock().sleepMs(0);
@@ -86,7 +67,7 @@ std::int32_t DeviceSession::QueryValues(const char* command, Readings& readings)
     clock().sleepMs(kQueryPauseMs);
     busy.store(1);
     BusRelease release(*this);
-    if (writeCommand(command) == WriteResult::Failed) {
+    if (link->writeCommand(command) == FtdiLink::WriteResult::Failed) {
         return 0;
     }
     clock().sleepMs(0);
@@ -105,7 +86,7 @@ std::int32_t DeviceSession::QueryValues(const char* command, Readings& readings)
 std::int32_t DeviceSession::QueryStatus(StatusReply& reply) {
     // A serial holds at most 24 characters, so the status query always fits its buffer.
     std::snprintf(reply.data(), reply.size(), "PZ4%sGSS", serial.load().c_str());
-    if (writeCommand(reply.data()) == WriteResult::Failed) {
+    if (link->writeCommand(reply.data()) == FtdiLink::WriteResult::Failed) {
         return 0;
     }
     clock().sleepMs(0);

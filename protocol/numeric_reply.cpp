@@ -67,7 +67,9 @@ bool parseNumericReply(std::string_view text, std::string_view serial, Readings&
         }
         readings.values[static_cast<std::size_t>(readings.count++)] = tokenValue(value);
     }
-    return true;
+    // A reply with no reading answers nothing: an empty line or a bare serial is what a stray
+    // line end or a cut reply leaves behind.
+    return readings.count > 0;
 }
 
 }  // namespace pz4

@@ -1,8 +1,10 @@
 // The stand-in driver library: FTDI's D2XX entry points by their own names, over one simulated
 // driver in real time, configured from the environment on first use. A test that loads the
 // library drives it through pz4sim_control.
+#include <cstdio>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -41,6 +43,8 @@ Instance& get() {
     std::call_once(instanceOnce, [] {
         instance.driver = std::make_unique<SimDriver>(pz4::platform::systemClock());
         instance.driver->wireLogLimit = kWireLogLimit;
+        // Each run meets the bridge's timer at other moments, as a real one would.
+        instance.driver->seedPhases(std::random_device{}());
         pz4::sim::configureFromEnvironment(*instance.driver);
         instance.entries = instance.driver->entries();
     });
@@ -86,6 +90,38 @@ int control(const std::string& line) {
         driver.withFaults(serial, [&](pz4::sim::SimFaults& f) {
             (verb == "silent" ? f.silent : f.errReplies) = on;
         });
+        return 0;
+    }
+    if (verb == "late" || verb == "lflag") {
+        std::uint32_t ms = 0;
+        if (!(in >> ms) || (in >> rest) || ms > 60000) {
+            return -1;
+        }
+        driver.withFaults(serial, [&](pz4::sim::SimFaults& f) {
+            (verb == "late" ? f.replyDelayMs : f.lfLagMs) = ms;
+        });
+        return 0;
+    }
+    if (verb == "stray") {
+        // The bytes follow as hexadecimal pairs ("0a58" for LF and 'X'); "-" for none.
+        std::string hex;
+        if (!(in >> hex) || (in >> rest)) {
+            return -1;
+        }
+        std::string bytes;
+        if (hex != "-") {
+            if (hex.size() % 2 != 0 || hex.size() > 128) {
+                return -1;
+            }
+            for (std::size_t i = 0; i < hex.size(); i += 2) {
+                unsigned value = 0;
+                if (std::sscanf(hex.c_str() + i, "%2x", &value) != 1) {
+                    return -1;
+                }
+                bytes += static_cast<char>(value);
+            }
+        }
+        driver.withFaults(serial, [&](pz4::sim::SimFaults& f) { f.strayBytes = bytes; });
         return 0;
     }
     if (verb == "state") {
@@ -149,6 +185,7 @@ PZ4SIM_EXPORT FT_STATUS PZ4_D2XX_CALL FT_CreateDeviceInfoList(DWORD* count) {
 }
 
 // "unplug <serial>", "replug <serial>", "silent <serial> 0|1", "err <serial> 0|1",
+// "late <serial> <ms>", "lflag <serial> <ms>", "stray <serial> <hex bytes>|-",
 // "state <serial> <ch> <stateChar> <modeChar>": 0 when done, -1 for a bad command or serial.
 PZ4SIM_EXPORT int pz4sim_control(const char* command) {
     if (command == nullptr) {
@@ -159,6 +196,10 @@ PZ4SIM_EXPORT int pz4sim_control(const char* command) {
 
 PZ4SIM_EXPORT int pz4sim_command_count(void) {
     return static_cast<int>(get().driver->commandCount());
+}
+
+PZ4SIM_EXPORT int pz4sim_misaddressed_count(void) {
+    return static_cast<int>(get().driver->misaddressedCount());
 }
 
 }  // extern "C"

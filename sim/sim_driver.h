@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -29,6 +30,10 @@ struct SimFaults {
     std::string replyPrefix;         // bytes delivered before every reply (e.g. a stray "\n")
     int pieces = 1;                  // every reply arrives in this many pieces ...
     std::uint32_t pieceGapMs = 3;    // ... this far apart
+    std::uint32_t replyDelayMs = 0;  // every reply starts this much later (late: beyond ~500)
+    std::uint32_t lfLagMs = 0;       // an LF that follows a CR leaves this much after it
+    std::string strayBytes;          // unasked bytes the supply sends after every reply ...
+    std::uint32_t strayGapMs = 0;    // ... this long after the reply's last byte
     std::uint32_t maxReadBytes = 0;  // FT_Read hands out at most this many bytes (0: no limit)
     bool failWrite = false;          // FT_Write returns an error status
     bool shortWrite = false;         // FT_Write sends and reports one byte fewer than asked
@@ -58,8 +63,9 @@ struct WireEvent {
 
 class SimDriver {
   public:
-    // Reply timing follows the clock: bytes become readable at 115200 baud (10 bits a byte)
-    // after the command has crossed the wire and replyLatencyMs has passed.
+    // Reply timing follows the clock: reply bytes cross the wire at 115200 baud (10 bits a
+    // byte) once the command has crossed it and replyLatencyMs has passed; the bridge hands
+    // them to the host in batches (latencyTimerMs).
     explicit SimDriver(platform::Clock& clock);
     ~SimDriver();
 
@@ -133,6 +139,9 @@ class SimDriver {
     std::vector<std::string> commands() const;
     // Commands received since construction, all devices; clearWireLog does not reset it.
     std::uint64_t commandCount() const;
+    // Commands that named another serial than the device they arrived on; a command too
+    // garbled to name one does not count.
+    std::uint64_t misaddressedCount() const;
     int openHandleCount() const;
 
     // Called under the lock for every complete command a device receives, with the tick, the
@@ -145,6 +154,11 @@ class SimDriver {
 
     // Set these before other threads use the driver.
     std::uint32_t replyLatencyMs = 1;
+    // The bridge's latency timer; 0 hands each byte over as soon as it has crossed the wire,
+    // for tests that time the reader to the millisecond. Each open starts the timer at a phase
+    // of its own, drawn from a generator seeded with seedPhases.
+    std::uint32_t latencyTimerMs = 16;
+    void seedPhases(std::uint32_t seed);
     // The wire log and the command list keep at most this many entries, dropping the oldest
     // (0: no limit), so that a long-running stand-in does not grow without end.
     std::size_t wireLogLimit = 0;
@@ -174,6 +188,9 @@ class SimDriver {
     void log(WireKind kind, const Device& device, std::string bytes, std::uint32_t value = 0);
     void receiveCommand(Device& device, std::string command, double doneAtMs);
     void scheduleReply(Device& device, const std::string& reply, double startMs);
+    // Puts bytes on the device's transmit line from startMs on; returns when the last is done.
+    double transmit(Device& device, std::string_view bytes, double startMs);
+    double nextPhase();
 
     platform::Clock& clock_;
     mutable std::recursive_mutex mutex_;
@@ -186,7 +203,9 @@ class SimDriver {
     std::deque<WireEvent> log_;
     std::deque<std::string> commands_;
     std::uint64_t commandCount_ = 0;
+    std::uint64_t misaddressedCount_ = 0;
     CommandObserver observer_;
+    std::minstd_rand phases_{1};
 };
 
 }  // namespace pz4::sim

@@ -1,5 +1,7 @@
 #include "sim/sim_environment.h"
 
+#include "link/wire_trace.h"
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -159,22 +161,6 @@ void addOther(SimDriver& driver, std::string_view entry) {
     driver.addOtherDevice(std::string(serial), std::string(description));
 }
 
-// One line per command, whatever bytes the command holds.
-std::string printable(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c >= ' ' && c < 0x7F && c != '\\') {
-            out += c;
-        } else {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
-            out += escaped;
-        }
-    }
-    return out;
-}
-
 void installCommandLog(SimDriver& driver, const std::string& path) {
     std::FILE* raw = std::fopen(path.c_str(), "a");
     if (raw == nullptr) {
@@ -183,8 +169,16 @@ void installCommandLog(SimDriver& driver, const std::string& path) {
     std::shared_ptr<std::FILE> file(raw, [](std::FILE* f) { std::fclose(f); });
     driver.setCommandObserver(
         [file](std::uint64_t tickMs, std::string_view serial, std::string_view command) {
-            const std::string line =
-                std::to_string(tickMs) + ' ' + printable(serial) + ' ' + printable(command) + '\n';
+            // Plain texts stay unquoted, so that a line reads "<tick> 42 PZ442GU".
+            auto shown = [](std::string_view text) {
+                const std::string quoted = escapedBytes(text);
+                return quoted.substr(1, quoted.size() - 2);
+            };
+            std::string line = std::to_string(tickMs) + ' ' + shown(serial) + ' ' + shown(command);
+            if (misaddressed(command, serial)) {
+                line += " MISADDRESSED";
+            }
+            line += '\n';
             std::fwrite(line.data(), 1, line.size(), file.get());
             std::fflush(file.get());
         });
@@ -199,7 +193,8 @@ std::string env(const char* name) {
 
 SimSettings settingsFromEnvironment() {
     return {env("PZ4SIM_SUPPLIES"), env("PZ4SIM_OTHER"), env("PZ4SIM_EXTRA_DEVICES"),
-            env("PZ4SIM_NOISE"), env("PZ4SIM_LOG")};
+            env("PZ4SIM_NOISE"),    env("PZ4SIM_LOG"),   env("PZ4SIM_LATENCY_MS"),
+            env("PZ4SIM_SEED")};
 }
 
 void configure(SimDriver& driver, const SimSettings& settings) {
@@ -219,6 +214,12 @@ void configure(SimDriver& driver, const SimSettings& settings) {
     }
     if (!settings.logPath.empty()) {
         installCommandLog(driver, settings.logPath);
+    }
+    if (auto latency = parseCount(settings.latencyMs)) {
+        driver.latencyTimerMs = static_cast<std::uint32_t>(*latency);
+    }
+    if (auto seed = parseCount(settings.seed)) {
+        driver.seedPhases(static_cast<std::uint32_t>(*seed));
     }
 }
 

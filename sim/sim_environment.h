@@ -14,12 +14,16 @@ namespace pz4::sim {
 //   extraDevices   PZ4SIM_EXTRA_DEVICES  "45"
 //   noise          PZ4SIM_NOISE          "2"
 //   logPath        PZ4SIM_LOG            "/tmp/pz4sim.log"
+//   latencyMs      PZ4SIM_LATENCY_MS     "16" (the bridge's latency timer; 0: byte by byte)
+//   seed           PZ4SIM_SEED           "7" (the timer phases of the opens)
 struct SimSettings {
     std::string supplies;
     std::string otherDevices;
     std::string extraDevices;
     std::string noise;
     std::string logPath;
+    std::string latencyMs;
+    std::string seed;
 };
 
 SimSettings settingsFromEnvironment();

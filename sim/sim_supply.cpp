@@ -49,8 +49,8 @@ struct SetCommand {
 };
 
 // "... S <ch>,<value>" at the very end: the last "S " whose remainder is a channel, a comma,
-// an optional sign and digits.
-std::optional<SetCommand> parseSet(std::string_view text) {
+// an optional sign and digits. at receives where the "S " stands.
+std::optional<SetCommand> parseSet(std::string_view text, std::size_t* at = nullptr) {
     std::size_t pos = text.rfind("S ");
     while (pos != std::string_view::npos) {
         std::string_view rest = text.substr(pos + 2);
@@ -65,6 +65,9 @@ std::optional<SetCommand> parseSet(std::string_view text) {
             }
             auto value = parseDigits(valueText);
             if (channel && value) {
+                if (at != nullptr) {
+                    *at = pos;
+                }
                 return SetCommand{*channel, negative ? -*value : *value};
             }
         }
@@ -78,7 +81,29 @@ std::optional<SetCommand> parseSet(std::string_view text) {
 
 }  // namespace
 
-SimSupply::SimSupply(std::string serial) : serial_(std::move(serial)) {}
+std::optional<std::string_view> namedSerial(std::string_view command) {
+    if (!command.starts_with(kCommandStart)) {
+        return std::nullopt;
+    }
+    const std::string_view body = command.substr(kCommandStart.size());
+    for (std::string_view letters : {"GSS", "GU", "GI"}) {
+        if (body.ends_with(letters)) {
+            return body.substr(0, body.size() - letters.size());
+        }
+    }
+    std::size_t at = 0;
+    if (parseSet(body, &at)) {
+        return body.substr(0, at);
+    }
+    return std::nullopt;
+}
+
+SimSupply::SimSupply(std::string serial) : serial_(std::move(serial)) {
+    // 1, 2 and 3 uA: no two channels and no voltage of 0 read alike.
+    for (std::size_t ch = 0; ch < channels_.size(); ++ch) {
+        channels_[ch].standingMicroamps = static_cast<double>(ch + 1);
+    }
+}
 
 void SimSupply::advance(std::uint64_t nowMs) {
     if (!started_ || nowMs < lastUpdateMs_) {
@@ -127,7 +152,8 @@ std::optional<std::string> SimSupply::handleCommand(std::string_view command, st
         for (const SimChannel& c : channels_) {
             double value = c.measuredVoltage;
             if (!voltages) {
-                value = c.loadMegaohm > 0.0 ? c.measuredVoltage / c.loadMegaohm : 0.0;
+                value = (c.loadMegaohm > 0.0 ? c.measuredVoltage / c.loadMegaohm : 0.0) +
+                        c.standingMicroamps;
             }
             // Only a live output flickers: an off or faulted channel reads steady.
             reply += ',';

@@ -15,8 +15,20 @@ struct SimChannel {
     char mode = 'U';          // 'U' voltage control; e.g. 'I' current control
     double setVoltage = 0.0;  // V
     double measuredVoltage = 0.0;
-    double loadMegaohm = 10.0;  // current in uA = measured V / load in megaohm
+    double loadMegaohm = 10.0;  // current in uA = measured V / load in megaohm + standing
+    // The supply's own divider draws a little even at 0 V; it also keeps a channel's current
+    // from reading the same number as its voltage, so that a swap shows.
+    double standingMicroamps = 0.0;
 };
+
+// The serial a command names: the text between "PZ4" and the command letters; nothing when
+// the command has no form the supply knows.
+std::optional<std::string_view> namedSerial(std::string_view command);
+// A command that names a supply other than the one it reached.
+inline bool misaddressed(std::string_view command, std::string_view deviceSerial) {
+    const auto named = namedSerial(command);
+    return named.has_value() && *named != deviceSerial;
+}
 
 class SimSupply {
   public:

@@ -1,6 +1,7 @@
 #include "worker/status_presentation.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "protocol/numeric_reply.h"
 #include "worker/channel_tables.h"
@@ -54,14 +55,12 @@ bool presentStatus(DeviceSession& session, ReadoutView& view, const StatusReply&
     if (!statusReplyAccepted(received)) {
         return false;
     }
-    session.status.copyText(reply.data());
-    const StatusBytes current = session.status.snapshot();
-    StatusBytes& previous = session.previousStatus;
-    if (sameText(current, previous)) {
-        return false;
-    }
-
-    if (current[0] < '0' || current[0] > '9') {
+    // One garbled reply (a burst of noise, a numeric reply out of step) is no verdict on the
+    // firmware, which would fail the same way every time: it changes nothing.
+    if (reply[0] < '0' || reply[0] > '9') {
+        if (!std::exchange(session.statusDigitMissing, true)) {
+            return false;
+        }
         std::array<char, 160> message;
         std::snprintf(message.data(), message.size(),
                       "Communication error with PZ4 %s.\nMake sure that firmware\n"
@@ -70,6 +69,13 @@ bool presentStatus(DeviceSession& session, ReadoutView& view, const StatusReply&
         view.ShowError(message.data());
         StopRequested.store(true);
         return true;
+    }
+    session.statusDigitMissing = false;
+    session.status.copyText(reply.data());
+    const StatusBytes current = session.status.snapshot();
+    StatusBytes& previous = session.previousStatus;
+    if (sameText(current, previous)) {
+        return false;
     }
 
     for (std::size_t ch = 0; ch < 3; ++ch) {

@@ -23,10 +23,11 @@ TEST(NumericReplyTest, AcceptsTheGrammarAndStoresFieldByField) {
     const Case cases[] = {
         {"42,100,-5,0", true, {100, -5, 0}},
         {"42,1,2", true, {1, 2}},
-        // Empty line or the leading token alone: nothing to store, nothing to compare.
-        {"", true, {}},
-        {"42", true, {}},
-        {"43", true, {}},
+        // Empty line or the leading token alone: a reply with no reading answers nothing.
+        {"", false, {}},
+        {"42", false, {}},
+        {"43", false, {}},
+        {"42 ", false, {}},
         {"43,1,2,3", false, {}},
         {"042,1", false, {}},
         // Blanks may stand before a comma or the end, never after a comma.

@@ -65,7 +65,7 @@ Lines concat(Lines a, const Lines& b) {
 }
 
 // Supply "42" as the fixture sets it up: channel 0 on in mode U at 500 V, channel 1 off,
-// channel 2 on in mode I at 300 V; 10 Mohm loads, so 50, 0 and 30 uA.
+// channel 2 on in mode I at 300 V; 10 Mohm loads and 1, 2 and 3 uA standing, so 51, 2 and 33 uA.
 const Lines kFullPresentation = {
     "> PZ442GSS",
     "SetSetFieldText 0 <empty>",
@@ -80,9 +80,9 @@ const Lines kFullPresentation = {
     "ShowReading 1001 0",
     "ShowReading 1002 300",
     "> PZ442GI",
-    "ShowReading 1003 50",
-    "ShowReading 1004 0",
-    "ShowReading 1005 30",
+    "ShowReading 1003 51",
+    "ShowReading 1004 2",
+    "ShowReading 1005 33",
 };
 const Lines kQueries = {"> PZ442GU", "> PZ442GI"};
 
@@ -158,7 +158,7 @@ TEST_F(PollWorkerTest, FirstPassClearsOpensAndPresentsEverythingAtOnce) {
     EXPECT_TRUE(session->link->isOpen());
     EXPECT_EQ(view.setField(0).text, "500");
     EXPECT_FALSE(view.setField(0).readOnly);
-    EXPECT_EQ(view.readout(Readout::Current3), "30");
+    EXPECT_EQ(view.readout(Readout::Current3), "33");
     EXPECT_EQ(shown(VoltageShown), (std::array<std::int64_t, 3>{500, 0, 300}));
 }
 
@@ -228,14 +228,14 @@ TEST_F(PollWorkerTest, ShowsOnlyChangedReadingsAndPrefillsOnlyEmptyFields) {
     supply("42").setSetVoltage(0, 600, clock.tickMs());
     supply("42").setSetVoltage(2, 350, clock.tickMs());
     EXPECT_EQ(pass(), (Lines{"> PZ442GU", "ShowReading 1000 600", "SetSetFieldText 0 600",
-                             "ShowReading 1002 350", "> PZ442GI", "ShowReading 1003 60",
-                             "ShowReading 1005 35"}));
+                             "ShowReading 1002 350", "> PZ442GI", "ShowReading 1003 61",
+                             "ShowReading 1005 38"}));
 
     // A field holding text keeps it.
     view.typeIntoSetField(0, "7");
     supply("42").setSetVoltage(0, 700, clock.tickMs());
     EXPECT_EQ(pass(),
-              (Lines{"> PZ442GU", "ShowReading 1000 700", "> PZ442GI", "ShowReading 1003 70"}));
+              (Lines{"> PZ442GU", "ShowReading 1000 700", "> PZ442GI", "ShowReading 1003 71"}));
     EXPECT_EQ(view.setField(0).text, "7");
 }
 
@@ -246,15 +246,15 @@ TEST_F(PollWorkerTest, ShowsOnlyTheChannelsAReplyCarried) {
     supply("42").setSetVoltage(2, 400, clock.tickMs());
     driver.queueReply("42", "42,600\r\n");
     EXPECT_EQ(pass(), (Lines{"> PZ442GU", "ShowReading 1000 600", "> PZ442GI",
-                             "ShowReading 1003 60", "ShowReading 1005 40"}));
+                             "ShowReading 1003 61", "ShowReading 1005 43"}));
     EXPECT_EQ(view.readout(Readout::Voltage3), "300");
     EXPECT_EQ(shown(VoltageShown), (std::array<std::int64_t, 3>{600, 0, 300}));
 
-    // The serial alone is a good reply with no readings.
+    // The serial alone answers nothing: the pass fails and what is shown stays.
     driver.queueReply("42", "42\r\n");
     driver.queueReply("42", "42\r\n");
     EXPECT_EQ(pass(), kQueries);
-    EXPECT_EQ(worker->failedPolls(), 0);
+    EXPECT_EQ(worker->failedPolls(), 1);
 }
 
 TEST_F(PollWorkerTest, ThreeFailedPassesClearCloseRelistAtOnceAndReopen) {
@@ -298,7 +298,7 @@ TEST_F(PollWorkerTest, AGoodPassResetsTheFailureCount) {
     // A failed voltage query still lets the currents through, and still fails the pass.
     supply("42").setLoad(0, 5.0);
     driver.queueReply("42", "ERR\r\n");
-    EXPECT_EQ(pass(), (Lines{"> PZ442GU", "> PZ442GI", "ShowReading 1003 100"}));
+    EXPECT_EQ(pass(), (Lines{"> PZ442GU", "> PZ442GI", "ShowReading 1003 101"}));
     driver.queueReply("42", "ERR\r\n");
     EXPECT_EQ(pass(), kQueries);
     EXPECT_EQ(worker->failedPolls(), 2);
@@ -400,14 +400,27 @@ TEST_F(PollWorkerTest, StatusChangesReachTheWindowWithinTheSamePass) {
     EXPECT_FALSE(view.setField(2).readOnly);
 }
 
+// The status query fails the digit test twice in a row, 3.1 s apart: only then the operator is
+// told, and the worker stops.
 TEST_F(PollWorkerTest, FirmwareThatCannotAnswerTheStatusStopsTheWorker) {
     supply("42").setFirmwareDigit('A');
     startWorker("42");
     worker->run();
-    EXPECT_EQ(view.takeLines(), (Lines{"ClearReadings", "> PZ442GSS",
-                                       "ShowError Communication error with PZ4 42.\nMake sure "
-                                       "that firmware\n2.13 or higher is installed.",
-                                       "PostCloseRequest"}));
+    Lines statusAndAfter;
+    int queriesBetween = 0;
+    for (const std::string& line : view.takeLines()) {
+        if (line == "> PZ442GU") {
+            ++queriesBetween;
+        } else if (line == "> PZ442GSS" || line.starts_with("ShowError") ||
+                   line == "PostCloseRequest") {
+            statusAndAfter.push_back(line);
+        }
+    }
+    EXPECT_EQ(statusAndAfter, (Lines{"> PZ442GSS", "> PZ442GSS",
+                                     "ShowError Communication error with PZ4 42.\nMake sure "
+                                     "that firmware\n2.13 or higher is installed.",
+                                     "PostCloseRequest"}));
+    EXPECT_GT(queriesBetween, 10) << "the readings go on between the two";
     EXPECT_EQ(session->busy, 0);
     EXPECT_FALSE(StopRequested);
     EXPECT_FALSE(WorkerRunning);

@@ -47,9 +47,10 @@ TEST(SimSupplyTest, AnswersEveryCommandWithItsOwnSerial) {
     EXPECT_EQ(s.handleCommand("XX442GU", 0), "ERR\r\n");
     EXPECT_EQ(s.handleCommand("", 0), "ERR\r\n");
 
-    // Channel 1 is on at 100 V into 3 Mohm: 33.3 uA reported as 33. The error channel holds.
+    // Channel 1 is on at 100 V into 3 Mohm: 33.3 uA and its standing 2 uA, reported as 35. The
+    // error channel holds its 0 V and draws only its standing 3 uA.
     EXPECT_EQ(s.handleCommand("PZ4other GU", 1), "42,500,100,0\r\n");
-    EXPECT_EQ(s.handleCommand("PZ442GI", 1), "42,50,33,0\r\n");
+    EXPECT_EQ(s.handleCommand("PZ442GI", 1), "42,51,35,3\r\n");
 
     const std::string status = *s.handleCommand("PZ442GSS", 1);
     ASSERT_GT(status.size(), 30u);
@@ -60,6 +61,25 @@ TEST(SimSupplyTest, AnswersEveryCommandWithItsOwnSerial) {
     EXPECT_EQ(status.substr(12, 3), "UIU");
     s.setFirmwareDigit('A');
     EXPECT_EQ(s.statusText(1)[0], 'A');
+}
+
+TEST(SimSupplyTest, TellsWhichSupplyACommandNames) {
+    const std::pair<std::string_view, const char*> cases[] = {
+        {"PZ442GU", "42"},       {"PZ442GI", "42"},   {"PZ41234GSS", "1234"},
+        {"PZ442S 1,-800", "42"}, {"PZ4S 0,5", ""},    {"PZ4GU", ""},
+        {"PZ442XY", nullptr},    {"XX42GU", nullptr}, {"PZ442S 1,1.5", nullptr},
+    };
+    for (const auto& [command, serial] : cases) {
+        SCOPED_TRACE(command);
+        const auto named = namedSerial(command);
+        ASSERT_EQ(named.has_value(), serial != nullptr);
+        if (serial != nullptr) {
+            EXPECT_EQ(*named, serial);
+        }
+    }
+    EXPECT_FALSE(misaddressed("PZ442GU", "42"));
+    EXPECT_TRUE(misaddressed("PZ41234GU", "42"));
+    EXPECT_FALSE(misaddressed("garbage", "42"));
 }
 
 TEST(SimSupplyTest, RampsTowardSetVoltageOnlyWhileOn) {
@@ -132,6 +152,7 @@ class SimDriverTest : public ::testing::Test {
 };
 
 TEST_F(SimDriverTest, ReplyBytesArriveAtTheLineRate) {
+    driver.latencyTimerMs = 0;  // byte by byte, to see the line rate itself
     FT_HANDLE h = openFirst();
     ASSERT_NE(h, nullptr);
     driver.queueReply("1234567", "1234567,100,200,30\r\n");  // 20 bytes
@@ -164,13 +185,14 @@ TEST_F(SimDriverTest, CommandsSplitAtNulAcrossWritesAndRepliesQueueInOrder) {
     write(h, "PZ4x");
     EXPECT_TRUE(driver.commands().empty());
     write(h, std::string("S 2,7") + '\0' + "PZ4xGI" + '\0' + "PZ4");
-    clock.sleepMs(10);
-    EXPECT_EQ(read(h, 100), "1234567,ok\r\n1234567,0,0,0\r\n");
+    clock.sleepMs(40);
+    EXPECT_EQ(read(h, 100), "1234567,ok\r\n1234567,1,2,3\r\n");
     EXPECT_EQ(driver.commands(), (std::vector<std::string>{"PZ4xS 2,7", "PZ4xGI"}));
     EXPECT_DOUBLE_EQ(driver.supply("1234567")->channel(2, clock.tickMs()).setVoltage, 7.0);
 }
 
 TEST_F(SimDriverTest, PiecesPrefixAndReadLimitShapeTheReply) {
+    driver.latencyTimerMs = 0;  // the pieces are timed to the millisecond
     FT_HANDLE h = openFirst();
     driver.withFaults("1234567", [](SimFaults& f) {
         f.pieces = 2;
@@ -191,6 +213,33 @@ TEST_F(SimDriverTest, PiecesPrefixAndReadLimitShapeTheReply) {
 
     driver.injectBytes("1234567", "!");  // ahead of nothing: readable at once
     EXPECT_EQ(queued(h), 7u);
+}
+
+// A late reply, an LF that lags its CR, and unasked bytes after a reply, timed byte by byte.
+TEST_F(SimDriverTest, LateLaggingAndStrayBytesComeWhenSet) {
+    driver.latencyTimerMs = 0;
+    FT_HANDLE h = openFirst();
+    driver.withFaults("1234567", [](SimFaults& f) {
+        f.replyDelayMs = 600;
+        f.lfLagMs = 30;
+        f.strayBytes = "#";
+        f.strayGapMs = 50;
+    });
+    driver.queueReply("1234567", "ok\r\n");
+    const std::uint64_t start = clock.tickMs();
+    write(h, std::string("PZ4GU") + '\0');  // crosses the wire in 0.5 ms
+    std::string host;
+    auto lookAt = [&](std::uint64_t sinceWriteMs) {
+        clock.advance(sinceWriteMs - (clock.tickMs() - start));
+        host += read(h, 100);
+        return host;
+    };
+    EXPECT_EQ(lookAt(600), "");
+    EXPECT_EQ(lookAt(602), "ok\r");
+    EXPECT_EQ(lookAt(631), "ok\r");
+    EXPECT_EQ(lookAt(632), "ok\r\n");
+    EXPECT_EQ(lookAt(681), "ok\r\n");
+    EXPECT_EQ(lookAt(682), "ok\r\n#");
 }
 
 TEST_F(SimDriverTest, FaultsGiveDefinedResults) {
@@ -214,12 +263,12 @@ TEST_F(SimDriverTest, FaultsGiveDefinedResults) {
     only([](SimFaults& f) { f.errReplies = true; });
     write(h, std::string("") + '\0');  // ends the half command: answered ERR as well
     write(h, std::string("PZ4GU") + '\0');
-    clock.sleepMs(5);
+    clock.sleepMs(40);
     EXPECT_EQ(read(h, 100), "ERR\r\nERR\r\n");
 
     only([](SimFaults& f) { f.garbageReplies = true; });
     write(h, std::string("PZ4GU") + '\0');
-    clock.sleepMs(10);
+    clock.sleepMs(40);
     const std::string junk = read(h, 100);
     EXPECT_GE(junk.size(), 20u);
     EXPECT_EQ(junk.find_first_of(std::string("\r\n\0", 3)), std::string::npos);
@@ -250,6 +299,7 @@ TEST_F(SimDriverTest, FaultsGiveDefinedResults) {
 }
 
 TEST_F(SimDriverTest, UnplugAndStaleHandlesNeverCrash) {
+    driver.latencyTimerMs = 0;  // to unplug it with part of a reply handed over
     driver.addOtherDevice("A1", "FT232R USB UART");
     FT_HANDLE h = openFirst();
     FT_HANDLE again = nullptr;

@@ -146,21 +146,52 @@ TEST_F(StatusPresentationTest, AShortOrOverlongTextIsReadWithinItsBytes) {
     EXPECT_EQ(session->status.at(63), '\0');
 }
 
-TEST_F(StatusPresentationTest, FirmwareThatCannotAnswerIsReportedAndStopsTheWorker) {
-    for (const std::string& text :
-         {std::string("A") + status("111", "UUU").substr(1), " " + status("111", "UUU").substr(1),
-          std::string("ERR unknown command GSS -------")}) {
-        present(status("111", "UUU"));
+// Firmware that cannot answer the status query fails the digit test every time; one reply that
+// fails it (noise, a reply out of step) changes nothing at all.
+TEST_F(StatusPresentationTest, FirmwareIsJudgedByTwoAcceptedRepliesInARow) {
+    const std::string good = status("111", "UUU");
+    const std::string other = status("101", "UUU");
+    const std::string letter = "A" + good.substr(1);
+    const std::string blank = " " + good.substr(1);
+    const std::string err = "ERR unknown command GSS -------";
+    struct Case {
+        const char* name;
+        std::vector<std::string> replies;  // after a good one; "short" is a reply of 20 bytes
+        bool verdict;
+    };
+    const Case cases[] = {
+        {"one letter", {letter}, false},
+        {"a letter, then a good reply", {letter, other}, false},
+        {"two in a row", {letter, blank}, true},
+        {"an error reply twice", {err, err}, true},
+        {"a good reply between", {letter, other, err}, false},
+        {"a short reply between does not count", {letter, "short", err}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        session->ForgetPreviousStatus();
+        present(good);
         StopRequested = false;
-        EXPECT_EQ(present(text), Lines{kFirmwareMessage}) << text;
-        EXPECT_TRUE(stopped);
-        EXPECT_TRUE(StopRequested);
+        Lines lines;
+        for (const std::string& reply : c.replies) {
+            ASSERT_FALSE(stopped);
+            lines = reply == "short" ? present(good, 20) : present(reply);
+        }
+        EXPECT_EQ(stopped, c.verdict);
+        EXPECT_EQ(StopRequested, c.verdict);
+        if (c.verdict) {
+            EXPECT_EQ(lines, Lines{kFirmwareMessage});
+        } else if (c.replies.back() != other) {
+            EXPECT_EQ(lines, Lines{});
+            EXPECT_EQ(session->status.at(0), '1') << "a garbled reply is not kept";
+        }
     }
 
     // The message names the serial as it is now.
     session->serial.store("1234");
     session->ForgetPreviousStatus();
-    present("X" + status("111", "UUU").substr(1));
+    present("X" + good.substr(1));
+    present("X" + good.substr(1));
     ASSERT_FALSE(view.errors().empty());
     EXPECT_TRUE(view.errors().back().starts_with("Communication error with PZ4 1234.\n"));
 }

@@ -1,0 +1,25 @@
+// The timing of the wire as the link handles it: how often the reader looks, and how long it
+// waits for a line to settle after an exchange went wrong.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pz4::wire_timing {
+
+inline constexpr int kMaxPolls = 100;
+inline constexpr std::uint32_t kIdlePauseMs = 5;     // nothing was waiting
+inline constexpr std::uint32_t kTricklePauseMs = 1;  // part of a line has arrived
+
+// After an exchange that did not end in a clean line, a late reply may still be coming: the
+// next command goes out only once the line has been quiet this long ...
+inline constexpr std::uint64_t kSettleQuietMs = 100;
+// ... and a line that never goes quiet (a device streaming garbage) fails the exchange after
+// this long, or after this many bytes, instead of holding the worker.
+inline constexpr std::uint64_t kSettleLimitMs = 1000;
+inline constexpr std::size_t kMaxStaleBytes = 16384;
+// The reply to that next command counts only if nothing else follows it this long: two
+// latency-timer periods of the bridge, and a reply's time on the wire.
+inline constexpr std::uint64_t kConfirmMs = 40;
+
+}  // namespace pz4::wire_timing

@@ -1,0 +1,58 @@
+// Inside the simulated driver: one attached device with its queues, and a handle to it. Shared
+// by the driver's bookkeeping and its entry points; nothing outside sim/ includes it.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "link/d2xx.h"
+#include "sim/bridge_rx.h"
+#include "sim/sim_driver.h"
+#include "sim/sim_supply.h"
+
+namespace pz4::sim {
+
+// The driver's status codes that the stand-in hands out.
+inline constexpr FT_STATUS kInvalidHandle = 1;
+inline constexpr FT_STATUS kDeviceNotFound = 2;
+inline constexpr FT_STATUS kDeviceNotOpened = 3;
+inline constexpr FT_STATUS kIoError = 4;
+inline constexpr FT_STATUS kInvalidParameter = 6;
+
+// 115200 baud, start bit + 8 data bits + stop bit.
+inline constexpr double kByteMs = 10.0 * 1000.0 / 115200.0;
+
+struct SimDriver::Device {
+    std::string serial;
+    std::string description;
+    std::unique_ptr<SimSupply> supply;  // null for a device that is no supply
+    SimFaults faults;
+    bool attached = true;
+    std::uint64_t generation = 0;  // bumped on replug: handles of an earlier attachment are dead
+    Handle* openHandle = nullptr;
+    std::uint32_t locId = 0;
+
+    std::string input;  // bytes written after the last NUL
+    std::deque<std::string> queuedReplies;
+    BridgeRx rx;
+    double txFreeAtMs = 0.0;  // the host's line to the device is busy until then
+    double rxFreeAtMs = 0.0;  // the device's line to the host is busy until then
+
+    void dropPending() {
+        input.clear();
+        rx.clear();
+        txFreeAtMs = 0.0;
+        rxFreeAtMs = 0.0;
+    }
+};
+
+struct SimDriver::Handle {
+    Device* device;
+    std::uint64_t generation;
+
+    bool usable() const { return device->attached && device->generation == generation; }
+};
+
+}  // namespace pz4::sim
