@@ -91,10 +91,16 @@ class FtdiLink {
     // Asks the driver for a fresh device list; false when that is impossible or fails.
     bool refreshNodes(DWORD& count);
     std::int32_t collectLine(char* buffer, std::int32_t room, LineEnd& end);
-    // Judges how the line ended: whether more may still come that belongs to no reply.
-    void noteLineEnd(const char* buffer, std::int32_t count, const LineEnd& end);
-    // Reads and discards what waits for the device; false on a failed read.
-    bool discardWaiting(DWORD waiting, bool& unexpected);
+    // True when the line ended as a reply ends, with nothing of another line in or behind it;
+    // notes whether its LF is still to come.
+    bool endsCleanly(const char* buffer, std::int32_t count, const LineEnd& end);
+    // What reading and throwing away the waiting bytes found.
+    struct Discarded {
+        bool ok = true;        // the read worked
+        bool news = false;     // bytes other than the LF of a line cut at its CR
+        bool lineEnd = false;  // ... among them a line end: a whole line went by
+    };
+    Discarded discardWaiting(DWORD waiting);
     bool dropStaleInput();
     bool lineStaysQuiet();
     void trace(std::string_view event, std::string_view detail);

@@ -22,11 +22,16 @@ std::int32_t FtdiLink::readLine(char* buffer, std::int32_t room) {
     const bool confirm = std::exchange(confirmNextLine_, false);
     LineEnd end;
     const std::int32_t count = collectLine(buffer, room, end);
-    noteLineEnd(buffer, count, end);
-    if (confirm && !lineUnsettled_ && !lineStaysQuiet()) {
-        // Two lines for one command: which one answers it cannot be told.
+    if (!endsCleanly(buffer, count, end)) {
         lineUnsettled_ = true;
-        return 0;
+        return count;
+    }
+    if (confirm) {
+        if (!lineStaysQuiet()) {
+            // Two lines for one command: which one answers it cannot be told.
+            return 0;
+        }
+        lineUnsettled_ = false;
     }
     return count;
 }
@@ -104,23 +109,20 @@ std::int32_t FtdiLink::collectLine(char* buffer, std::int32_t room, LineEnd& end
     }
 }
 
-void FtdiLink::noteLineEnd(const char* buffer, std::int32_t count, const LineEnd& end) {
+bool FtdiLink::endsCleanly(const char* buffer, std::int32_t count, const LineEnd& end) {
+    pendingLf_ = false;
     if (count == 0 || end.at < 0) {
         // Silence, a failure, or a line without its end: the rest may still come.
-        lineUnsettled_ = true;
-        pendingLf_ = false;
-        return;
+        return false;
     }
-    const bool textHasTerminator = std::any_of(buffer, buffer + end.at, isTerminator);
     const bool onlyItsEnd = end.at == count - 1;
-    const bool crLf = end.at == count - 2 && end.terminator == '\r' && buffer[count - 1] == '\n';
-    if (textHasTerminator || !(onlyItsEnd || crLf)) {
-        // More than one line, or bytes behind the line: something is out of step.
-        lineUnsettled_ = true;
-    }
     pendingLf_ = onlyItsEnd && end.terminator == '\r';
+    const bool crLf = end.at == count - 2 && end.terminator == '\r' && buffer[count - 1] == '\n';
+    // More than one line, or bytes behind the line, mean something is out of step.
+    return (onlyItsEnd || crLf) && std::none_of(buffer, buffer + end.at, isTerminator);
 }
 
+// After an exchange went wrong: no further line may follow the one just read.
 bool FtdiLink::lineStaysQuiet() {
     const std::uint64_t start = clock_.tickMs();
     while (clock_.tickMs() - start < kConfirmMs) {
@@ -130,8 +132,12 @@ bool FtdiLink::lineStaysQuiet() {
         }
         DWORD waiting = 0;
         entries_.FT_GetQueueStatus(handle_, &waiting);
-        bool unexpected = false;
-        if (waiting > 0 && (!discardWaiting(waiting, unexpected) || unexpected)) {
+        if (waiting == 0) {
+            continue;
+        }
+        // Noise without a line end is the next drain's business; another line is not.
+        const Discarded found = discardWaiting(waiting);
+        if (!found.ok || found.lineEnd) {
             return false;
         }
     }

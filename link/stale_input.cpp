@@ -42,26 +42,28 @@ FtdiLink::WriteResult FtdiLink::writeCommand(const char* text) {
     return WriteResult::Written;
 }
 
-bool FtdiLink::discardWaiting(DWORD waiting, bool& unexpected) {
+FtdiLink::Discarded FtdiLink::discardWaiting(DWORD waiting) {
     std::array<char, 256> scratch;
     const DWORD asked = std::min<DWORD>(waiting, static_cast<DWORD>(scratch.size()));
     DWORD got = 0;
     const FT_STATUS status = entries_.FT_Read(handle_, scratch.data(), asked, &got);
     if (got > asked) {
         trace("drain", "failed: more bytes reported than asked for");
-        return false;
+        return {false, true, true};
     }
-    const bool ok = status == FT_OK && got == asked;
+    Discarded found;
+    found.ok = status == FT_OK && got == asked;
     if (trace_) {
-        trace("drain", escapedBytes({scratch.data(), got}) + (ok ? "" : " failed"));
+        trace("drain", escapedBytes({scratch.data(), got}) + (found.ok ? "" : " failed"));
     }
     std::string_view bytes(scratch.data(), got);
     // The LF of a line cut at its CR is expected; anything else is news.
     if (!bytes.empty() && std::exchange(pendingLf_, false) && bytes.front() == '\n') {
         bytes.remove_prefix(1);
     }
-    unexpected = unexpected || !bytes.empty();
-    return ok;
+    found.news = !bytes.empty();
+    found.lineEnd = bytes.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+    return found;
 }
 
 bool FtdiLink::dropStaleInput() {
@@ -79,12 +81,12 @@ bool FtdiLink::dropStaleInput() {
         DWORD waiting = 0;
         entries_.FT_GetQueueStatus(handle_, &waiting);
         if (waiting > 0) {
-            bool unexpected = false;
-            if (!discardWaiting(waiting, unexpected)) {
+            const Discarded found = discardWaiting(waiting);
+            if (!found.ok) {
                 lineUnsettled_ = true;
                 return false;
             }
-            lineUnsettled_ = lineUnsettled_ || unexpected;
+            lineUnsettled_ = lineUnsettled_ || found.news;
             dropped += waiting;
             lastByteMs = clock_.tickMs();
         } else if (!lineUnsettled_ || clock_.tickMs() - lastByteMs >= kSettleQuietMs) {

@@ -274,7 +274,10 @@ void SimDriver::scheduleReply(Device& device, const std::string& reply, double s
                      piece > 0 ? t + f.pieceGapMs : t);
     }
     if (!f.strayBytes.empty()) {
+        // Unasked bytes come when they come: a reply that is ready first goes out first.
+        const double freeAt = device.rxFreeAtMs;
         transmit(device, f.strayBytes, t + f.strayGapMs);
+        device.rxFreeAtMs = freeAt;
     }
 }
 

@@ -1,0 +1,159 @@
+// Replies on a wire that is not kind: split by the bridge's timer, with LFs that lag, replies
+// that come late and bytes nobody asked for. Each query must get its own reply or fail; it must
+// never take the reply of another.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "protocol/commands.h"
+#include "protocol/device_session.h"
+#include "tests/core/sim_bench.h"
+
+namespace pz4 {
+namespace {
+
+using testing_support::SimBench;
+
+// Voltages 500, 700, 0 V; currents 51, 37, 3 uA: no reading of one kind is one of the other.
+constexpr std::array<std::int32_t, 3> kVolts = {500, 700, 0};
+constexpr std::array<std::int32_t, 3> kMicroamps = {51, 37, 3};
+
+class StaleInputTest : public ::testing::Test {
+  protected:
+    void start() {
+        session.reset();
+        bench = std::make_unique<SimBench>();
+        sim::SimSupply& s = bench->driver.addSupply("42");
+        s.rampVoltsPerSecond = 0;
+        s.setChannel(0, '1', 'U');
+        s.setSetVoltage(0, 500, 0);
+        s.setChannel(1, '1', 'U');
+        s.setSetVoltage(1, 700, 0);
+        s.setLoad(1, 20.0);
+        session = DeviceSession::create(bench->makeLink(), nullptr);
+        session->serial.store("42");
+        ASSERT_TRUE(session->link->openBySerial("42"));
+    }
+
+    // "V" or "I" when the query got the readings of its own kind, "fail" when it failed, and
+    // the readings themselves when it took anything else.
+    std::string query(bool voltages) {
+        CommandText command;
+        const SerialText serial = session->serial.load();
+        voltages ? formatVoltageQuery(command, serial) : formatCurrentQuery(command, serial);
+        Readings readings;
+        if (session->QueryValues(command.data(), readings) == 0) {
+            return "fail";
+        }
+        if (readings.count == 3 && readings.values == (voltages ? kVolts : kMicroamps)) {
+            return voltages ? "V" : "I";
+        }
+        std::string taken = "took";
+        for (int i = 0; i < readings.count; ++i) {
+            taken += ' ' + std::to_string(readings.values[static_cast<std::size_t>(i)]);
+        }
+        return taken;
+    }
+
+    std::unique_ptr<SimBench> bench;
+    std::unique_ptr<DeviceSession> session;
+};
+
+TEST_F(StaleInputTest, EveryQueryGetsItsOwnReplyOrFails) {
+    struct Case {
+        const char* name;
+        std::function<void(sim::SimFaults&)> fault;
+        bool firstOnly;  // the fault holds for the first query only
+        // Of GU, GI, GU, GI while the fault holds; none given where they hang on the moment a
+        // stray byte happens to come, but then each is its own kind or a failure.
+        std::vector<std::string> results;
+    };
+    const Case cases[] = {
+        {"the bridge's batches alone", [](sim::SimFaults&) {}, false, {"V", "I", "V", "I"}},
+        {"LF 30 ms behind its CR",
+         [](sim::SimFaults& f) { f.lfLagMs = 30; },
+         false,
+         {"V", "I", "V", "I"}},
+        {"LF 300 ms behind its CR",
+         [](sim::SimFaults& f) { f.lfLagMs = 300; },
+         false,
+         {"V", "I", "V", "I"}},
+        {"replies in pieces", [](sim::SimFaults& f) { f.pieces = 6; }, false, {"V", "I", "V", "I"}},
+        {"a reply 600 ms late",
+         [](sim::SimFaults& f) { f.replyDelayMs = 600; },
+         true,
+         {"fail", "I", "V", "I"}},
+        {"a reply 2 s late",
+         [](sim::SimFaults& f) { f.replyDelayMs = 2000; },
+         true,
+         {"fail", "fail", "fail", "fail"}},
+        {"a stray byte 40 ms behind every reply",
+         [](sim::SimFaults& f) {
+             f.strayBytes = "X";
+             f.strayGapMs = 40;
+         },
+         false,
+         {}},
+        // Which reply a line right behind another belongs to cannot be told: none counts.
+        {"a stray line right behind every reply",
+         [](sim::SimFaults& f) {
+             f.strayBytes = "junk\r\n";
+             f.strayGapMs = 5;
+         },
+         false,
+         {"fail", "fail", "fail", "fail"}},
+        {"a stray byte before a reply",
+         [](sim::SimFaults& f) { f.replyPrefix = "\n"; },
+         true,
+         {"fail", "I", "V", "I"}},
+        {"a reply lost", [](sim::SimFaults& f) { f.silent = true; }, true, {"fail", "I", "V", "I"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        start();
+        bench->driver.withFaults("42", c.fault);
+        std::vector<std::string> results;
+        for (int i = 0; i < 4; ++i) {
+            results.push_back(query(i % 2 == 0));
+            if (c.firstOnly && i == 0) {
+                bench->driver.setFaults("42", {});
+            }
+        }
+        if (!c.results.empty()) {
+            EXPECT_EQ(results, c.results);
+        }
+        for (const std::string& r : results) {
+            EXPECT_TRUE(r == "V" || r == "I" || r == "fail") << r;
+        }
+        // The fault gone, the next two queries are answered.
+        bench->driver.setFaults("42", {});
+        EXPECT_EQ(query(true), "V");
+        EXPECT_EQ(query(false), "I");
+        EXPECT_EQ(bench->driver.misaddressedCount(), 0u);
+        EXPECT_EQ(session->busy.load(), 0);
+    }
+}
+
+// A device that never stops sending cannot hold the worker: the exchange fails without
+// writing, within about a second.
+TEST_F(StaleInputTest, AStreamingDeviceFailsTheExchangeInsteadOfHoldingIt) {
+    start();
+    bench->clock.onSleep = [this](std::uint32_t) { bench->driver.injectBytes("42", "~~~~"); };
+    bench->driver.injectBytes("42", "~");
+    bench->clock.now += 20;
+    const std::uint64_t t0 = bench->clock.now;
+    EXPECT_EQ(query(true), "fail");
+    EXPECT_LE(bench->clock.now - t0, 1100u);
+    EXPECT_TRUE(bench->writes().empty());
+
+    // Once it stops, the next query goes through.
+    bench->clock.onSleep = nullptr;
+    bench->clock.now += 100;
+    EXPECT_EQ(query(false), "I");
+}
+
+}  // namespace
+}  // namespace pz4
