@@ -162,6 +162,7 @@ bool FtdiLink::openBySerial(const char* serial) {
     }
     // A new handle: nothing of an earlier exchange can still arrive on it.
     lineUnsettled_ = false;
+    lateReplyUntilMs_ = 0;
     pendingLf_ = false;
     confirmNextLine_ = false;
     if (trace_) {

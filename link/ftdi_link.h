@@ -66,6 +66,9 @@ class FtdiLink {
     // After an exchange that went wrong, a line only counts when nothing else follows it: a
     // late reply to an earlier command is followed by the reply to this one.
     std::int32_t readLine(char* buffer, std::int32_t room);
+    // The last line read ended at a line end or filled the buffer; false when silence cut it
+    // short or nothing came.
+    bool lastLineWhole() const { return lineWhole_; }
 
     // Traces every driver call that moves or discards bytes from now on; null stops tracing.
     void setTrace(std::unique_ptr<WireTrace> trace) { trace_ = std::move(trace); }
@@ -103,6 +106,8 @@ class FtdiLink {
     Discarded discardWaiting(DWORD waiting);
     bool dropStaleInput();
     bool lineStaysQuiet();
+    // The last exchange went wrong: its reply, or part of it, may still come.
+    void unsettle();
     void trace(std::string_view event, std::string_view detail);
 
     std::int32_t deviceIndex_ = 0;
@@ -116,12 +121,16 @@ class FtdiLink {
     D2xxEntries entries_{};
     platform::Clock& clock_;
     std::unique_ptr<WireTrace> trace_;
-    // Bytes of an earlier exchange may still be on their way.
+    // Bytes of an earlier exchange may still be on their way ...
     bool lineUnsettled_ = false;
+    // ... a late reply until then at the latest.
+    std::uint64_t lateReplyUntilMs_ = 0;
+    std::uint64_t lastWriteMs_ = 0;
     // The last line was cut at a CR whose LF has not come yet.
     bool pendingLf_ = false;
     // The next line counts only if the line stays quiet after it.
     bool confirmNextLine_ = false;
+    bool lineWhole_ = false;
 };
 
 }  // namespace pz4

@@ -22,13 +22,16 @@ std::int32_t FtdiLink::readLine(char* buffer, std::int32_t room) {
     const bool confirm = std::exchange(confirmNextLine_, false);
     LineEnd end;
     const std::int32_t count = collectLine(buffer, room, end);
+    lineWhole_ = count > 0 && (end.at >= 0 || count >= room);
     if (!endsCleanly(buffer, count, end)) {
-        lineUnsettled_ = true;
-        return count;
+        unsettle();
+        // After an exchange went wrong, bytes behind the line may be this command's reply.
+        return confirm ? 0 : count;
     }
     if (confirm) {
         if (!lineStaysQuiet()) {
             // Two lines for one command: which one answers it cannot be told.
+            unsettle();
             return 0;
         }
         lineUnsettled_ = false;

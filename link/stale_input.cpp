@@ -27,6 +27,7 @@ FtdiLink::WriteResult FtdiLink::writeCommand(const char* text) {
         return WriteResult::Failed;
     }
     confirmNextLine_ = lineUnsettled_;
+    lastWriteMs_ = clock_.tickMs();
     DWORD written = 0;
     // The driver takes a non-const buffer but only reads it.
     const FT_STATUS status = entries_.FT_Write(handle_, const_cast<char*>(text), length, &written);
@@ -36,7 +37,7 @@ FtdiLink::WriteResult FtdiLink::writeCommand(const char* text) {
     }
     if (!ok) {
         // Part of a command may have gone out; what answers it is anyone's guess.
-        lineUnsettled_ = true;
+        unsettle();
         return WriteResult::Failed;
     }
     return WriteResult::Written;
@@ -66,6 +67,11 @@ FtdiLink::Discarded FtdiLink::discardWaiting(DWORD waiting) {
     return found;
 }
 
+void FtdiLink::unsettle() {
+    lineUnsettled_ = true;
+    lateReplyUntilMs_ = lastWriteMs_ + kLateReplyMs;
+}
+
 bool FtdiLink::dropStaleInput() {
     // Without these the reply cannot be read either; the read will say so.
     if (entries_.FT_GetQueueStatus == nullptr || entries_.FT_Read == nullptr) {
@@ -79,17 +85,22 @@ bool FtdiLink::dropStaleInput() {
             return false;
         }
         DWORD waiting = 0;
-        entries_.FT_GetQueueStatus(handle_, &waiting);
+        // A device that is gone fails here at once rather than after the wait for quiet.
+        if (entries_.FT_GetQueueStatus(handle_, &waiting) != FT_OK) {
+            return false;
+        }
+        const std::uint64_t now = clock_.tickMs();
         if (waiting > 0) {
             const Discarded found = discardWaiting(waiting);
             if (!found.ok) {
-                lineUnsettled_ = true;
+                unsettle();
                 return false;
             }
             lineUnsettled_ = lineUnsettled_ || found.news;
             dropped += waiting;
-            lastByteMs = clock_.tickMs();
-        } else if (!lineUnsettled_ || clock_.tickMs() - lastByteMs >= kSettleQuietMs) {
+            lastByteMs = now;
+        } else if (!lineUnsettled_ ||
+                   (now - lastByteMs >= kSettleQuietMs && now >= lateReplyUntilMs_)) {
             return true;
         }
         if (clock_.tickMs() - start > kSettleLimitMs || dropped > kMaxStaleBytes) {

@@ -11,12 +11,15 @@ inline constexpr int kMaxPolls = 100;
 inline constexpr std::uint32_t kIdlePauseMs = 5;     // nothing was waiting
 inline constexpr std::uint32_t kTricklePauseMs = 1;  // part of a line has arrived
 
-// After an exchange that did not end in a clean line, a late reply may still be coming: the
-// next command goes out only once the line has been quiet this long ...
+// After an exchange that did not end in a clean line, its reply may still come late: the next
+// command goes out only this long after the one that went wrong (a reply later than that counts
+// as lost) ...
+inline constexpr std::uint64_t kLateReplyMs = 1000;
+// ... and once the line has been quiet this long.
 inline constexpr std::uint64_t kSettleQuietMs = 100;
-// ... and a line that never goes quiet (a device streaming garbage) fails the exchange after
-// this long, or after this many bytes, instead of holding the worker.
-inline constexpr std::uint64_t kSettleLimitMs = 1000;
+// A line that never goes quiet (a device streaming garbage) fails the exchange after this long,
+// or after this many bytes, instead of holding the worker.
+inline constexpr std::uint64_t kSettleLimitMs = kLateReplyMs + 1000;
 inline constexpr std::size_t kMaxStaleBytes = 16384;
 // The reply to that next command counts only if nothing else follows it this long: two
 // latency-timer periods of the bridge, and a reply's time on the wire.

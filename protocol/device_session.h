@@ -51,7 +51,7 @@ class DeviceSession {
     // Sends a voltage or current query and parses its reply: 1 accepted, 0 failed.
     std::int32_t QueryValues(const char* command, Readings& readings);
     // Sends the status query (the caller holds the bus) and reads the reply into reply:
-    // the number of bytes received, 0 when nothing could be sent or nothing came.
+    // the number of bytes received, 0 when nothing could be sent or no whole line came.
     std::int32_t QueryStatus(StatusReply& reply);
 
     std::atomic<std::uint8_t> busy{0};

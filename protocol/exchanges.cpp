@@ -73,7 +73,9 @@ std::int32_t DeviceSession::QueryValues(const char* command, Readings& readings)
     clock().sleepMs(0);
     std::array<char, kReplyRoom + 1> reply;
     const std::int32_t received = link->readLine(reply.data(), kReplyRoom);
-    if (received == 0) {
+    // A reply cut short by silence can look whole ("42,500,7" of "42,500,700,0"): only a line
+    // that ended carries readings.
+    if (received == 0 || !link->lastLineWhole()) {
         return 0;
     }
     reply[static_cast<std::size_t>(received)] = '\0';
@@ -90,7 +92,10 @@ std::int32_t DeviceSession::QueryStatus(StatusReply& reply) {
         return 0;
     }
     clock().sleepMs(0);
-    return link->readLine(reply.data(), static_cast<std::int32_t>(reply.size()) - 1);
+    const std::int32_t received =
+        link->readLine(reply.data(), static_cast<std::int32_t>(reply.size()) - 1);
+    // Bytes that trailed off into silence (noise, half a reply) are no status reply.
+    return link->lastLineWhole() ? received : 0;
 }
 
 }  // namespace pz4

@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "link/d2xx.h"
 #include "sim/bridge_rx.h"
@@ -36,12 +37,16 @@ struct SimDriver::Device {
 
     std::string input;  // bytes written after the last NUL
     std::deque<std::string> queuedReplies;
+    // Unasked bytes and when the supply sends them; they take the line only then, so a reply
+    // that is ready first goes out first.
+    std::deque<std::pair<double, std::string>> strays;
     BridgeRx rx;
     double txFreeAtMs = 0.0;  // the host's line to the device is busy until then
     double rxFreeAtMs = 0.0;  // the device's line to the host is busy until then
 
     void dropPending() {
         input.clear();
+        strays.clear();
         rx.clear();
         txFreeAtMs = 0.0;
         rxFreeAtMs = 0.0;

@@ -259,10 +259,18 @@ double SimDriver::transmit(Device& device, std::string_view bytes, double startM
     return t;
 }
 
+void SimDriver::releaseStrays(Device& device, double untilMs) {
+    while (!device.strays.empty() && device.strays.front().first <= untilMs) {
+        transmit(device, device.strays.front().second, device.strays.front().first);
+        device.strays.pop_front();
+    }
+}
+
 void SimDriver::scheduleReply(Device& device, const std::string& reply, double startMs) {
     if (reply.empty()) {
         return;
     }
+    releaseStrays(device, startMs);
     const SimFaults& f = device.faults;
     const std::size_t pieces =
         std::clamp<std::size_t>(static_cast<std::size_t>(std::max(f.pieces, 1)), 1, reply.size());
@@ -274,10 +282,7 @@ void SimDriver::scheduleReply(Device& device, const std::string& reply, double s
                      piece > 0 ? t + f.pieceGapMs : t);
     }
     if (!f.strayBytes.empty()) {
-        // Unasked bytes come when they come: a reply that is ready first goes out first.
-        const double freeAt = device.rxFreeAtMs;
-        transmit(device, f.strayBytes, t + f.strayGapMs);
-        device.rxFreeAtMs = freeAt;
+        device.strays.emplace_back(t + f.strayGapMs, f.strayBytes);
     }
 }
 

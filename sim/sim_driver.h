@@ -188,8 +188,11 @@ class SimDriver {
     void log(WireKind kind, const Device& device, std::string bytes, std::uint32_t value = 0);
     void receiveCommand(Device& device, std::string command, double doneAtMs);
     void scheduleReply(Device& device, const std::string& reply, double startMs);
-    // Puts bytes on the device's transmit line from startMs on; returns when the last is done.
+    // Puts bytes on the device's transmit line from startMs on, or once the line is free;
+    // returns when the last is done.
     double transmit(Device& device, std::string_view bytes, double startMs);
+    // Sends the unasked bytes that are due by untilMs.
+    void releaseStrays(Device& device, double untilMs);
     double nextPhase();
 
     platform::Clock& clock_;

@@ -245,7 +245,9 @@ struct SimEntryPoints {
         if (!h->usable()) {
             return kIoError;
         }
-        *count = static_cast<DWORD>(h->device->rx.available(d->clock_.tickMs()));
+        const std::uint64_t now = d->clock_.tickMs();
+        d->releaseStrays(*h->device, static_cast<double>(now));
+        *count = static_cast<DWORD>(h->device->rx.available(now));
         return FT_OK;
     }
 
@@ -271,7 +273,9 @@ struct SimEntryPoints {
         if (device.faults.failRead) {
             return kIoError;
         }
-        std::size_t n = std::min<std::size_t>(toRead, device.rx.available(d->clock_.tickMs()));
+        const std::uint64_t now = d->clock_.tickMs();
+        d->releaseStrays(device, static_cast<double>(now));
+        std::size_t n = std::min<std::size_t>(toRead, device.rx.available(now));
         if (device.faults.maxReadBytes != 0) {
             n = std::min<std::size_t>(n, device.faults.maxReadBytes);
         }
