@@ -69,6 +69,9 @@ class FtdiLink {
     // The last line read ended at a line end or filled the buffer; false when silence cut it
     // short or nothing came.
     bool lastLineWhole() const { return lineWhole_; }
+    // The caller found the last line no answer to its command (an empty line, another form):
+    // the line is out of step, and the next command waits as after a reply that never came.
+    void markOutOfStep() { unsettle(); }
 
     // Traces every driver call that moves or discards bytes from now on; null stops tracing.
     void setTrace(std::unique_ptr<WireTrace> trace) { trace_ = std::move(trace); }

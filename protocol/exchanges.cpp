@@ -58,7 +58,11 @@ bool DeviceSession::SendSetCommand(std::int32_t channel, std::int32_t value) {
     if (!formatAcknowledgement(expected, serial.load())) {
         return false;
     }
-    return std::string_view(reply.data()) == std::string_view(expected.data());
+    if (std::string_view(reply.data()) != std::string_view(expected.data())) {
+        link->markOutOfStep();
+        return false;
+    }
+    return true;
 }
 
 std::int32_t DeviceSession::QueryValues(const char* command, Readings& readings) {
@@ -82,7 +86,11 @@ std::int32_t DeviceSession::QueryValues(const char* command, Readings& readings)
     if (isErrorReply(reply.data())) {
         return 0;
     }
-    return parseNumericReply(reply.data(), serial.load().view(), readings) ? 1 : 0;
+    if (!parseNumericReply(reply.data(), serial.load().view(), readings)) {
+        link->markOutOfStep();
+        return 0;
+    }
+    return 1;
 }
 
 std::int32_t DeviceSession::QueryStatus(StatusReply& reply) {

@@ -458,7 +458,8 @@ TEST_F(PollWorkerTest, ChoosingAnotherSupplyMovesTheConnectionAfterThreeFailedPa
     // The open supply answers with its own serial, which no longer counts.
     EXPECT_EQ(pass(), (Lines{"> PZ47GU", "> PZ47GI"}));
     pass();
-    EXPECT_EQ(pass(), (Lines{"> PZ47GU", "> PZ47GI", "ClearReadings"}));
+    const Lines third = pass();
+    EXPECT_EQ(third.back(), "ClearReadings");
     const Lines reopened = pass();
     ASSERT_FALSE(reopened.empty());
     EXPECT_EQ(reopened[0], "> PZ47GSS");
