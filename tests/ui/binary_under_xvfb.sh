@@ -1,48 +1,22 @@
 #!/usr/bin/env bash
-# Starts the real program on a virtual X display against the simulated driver library, checks
-# from the simulator's side that it polls, closes it with Escape as an operator would, and
-# expects it to end with status 0 within 2 s.
+# Starts the real program against the simulated driver library (on the virtual X display that
+# under_xvfb.sh provides), checks from the simulator's side that it polls, closes it with Escape
+# as an operator would, and expects it to end with status 0 within 2 s.
 set -euo pipefail
 
 program=$1
 sim_dir=$2
 
-for tool in Xvfb xdotool; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "$tool is missing: run scripts/deps" >&2
-    exit 1
-  fi
-done
-
 work=$(mktemp -d)
-xvfb_pid=""
 app_pid=""
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# A display number nobody else uses.
-display=""
-for n in $(seq 90 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    display=":$n"
-    break
-  fi
-done
-[ -n "$display" ] || { echo "no free X display" >&2; exit 1; }
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 50); do
-  xdotool getmouselocation >/dev/null 2>&1 && break
-  sleep 0.1
-done
-
 log=$work/wire.log
-LD_LIBRARY_PATH=$sim_dir QT_QPA_PLATFORM=xcb PZ4SIM_SUPPLIES='42=1U@500,1I,0U' \
+LD_LIBRARY_PATH=$sim_dir PZ4SIM_SUPPLIES='42=1U@500,1I,0U' \
   PZ4SIM_LOG=$log "$program" >"$work/app.log" 2>&1 &
 app_pid=$!
 

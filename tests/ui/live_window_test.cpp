@@ -1,0 +1,131 @@
+// The program in real time, as an operator meets it: the window loads the stand-in driver library
+// by its usual name, and the simulated bridge hands replies over in latency-timer batches. Run on
+// a virtual X display (under_xvfb.sh). What the window shows is checked against what the
+// simulated supplies measure, all the time.
+#include <dlfcn.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QtTest>
+#include <array>
+#include <cstdlib>
+
+#include "res/resource.h"
+#include "ui/my_edit.h"
+#include "ui/pz4_readout_dlg.h"
+#include "worker/channel_tables.h"
+
+namespace {
+
+// Supply 42: 500 V into 10 Mohm (51 uA with its standing 1 uA), 700 V in mode I (72 uA), off
+// (0 V, 3 uA). No reading of one readout is that of another.
+const std::array<QString, 6> kReadings42 = {"500", "700", "0", "51", "72", "3"};
+
+// Drives the simulated library the window has loaded.
+int simControl(const QByteArray& command) {
+    void* library = dlopen("libftd2xx.so", RTLD_NOW | RTLD_NOLOAD);
+    if (library == nullptr) {
+        return -2;
+    }
+    auto control = reinterpret_cast<int (*)(const char*)>(dlsym(library, "pz4sim_control"));
+    const int result = control != nullptr ? control(command.constData()) : -3;
+    dlclose(library);
+    return result;
+}
+
+int simMisaddressed() {
+    void* library = dlopen("libftd2xx.so", RTLD_NOW | RTLD_NOLOAD);
+    if (library == nullptr) {
+        return -2;
+    }
+    auto count = reinterpret_cast<int (*)()>(dlsym(library, "pz4sim_misaddressed_count"));
+    const int result = count != nullptr ? count() : -3;
+    dlclose(library);
+    return result;
+}
+
+int soakSeconds() {
+    const QByteArray text = qgetenv("PZ4_SOAK_SECONDS");
+    return text.isEmpty() ? 60 : text.toInt();
+}
+
+}  // namespace
+
+class LiveWindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() {
+        dlg = std::make_unique<pz4::ui::CPZ4_ReadOutDlg>();
+        dlg->OnInitDialog();
+        dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+        // No window manager on the virtual display gives it the focus; the window takes it.
+        dlg->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
+        QCOMPARE(dlg->serialBox()->currentText(), QString("42"));
+    }
+
+    // The wire misbehaves in turn: LFs lag their CRs, bytes come unasked, replies come late.
+    // Every readout shows its own reading or nothing, all the time.
+    void readoutsStayTrueOnAnUnkindWire() {
+        for (int i = 0; i < 6; ++i) {
+            // The supply ramps up from 0 V first; from then on the readings stand still.
+            QTRY_COMPARE_WITH_TIMEOUT(text(IDC_VOLTAGE1 + i), kReadings42[static_cast<size_t>(i)],
+                                      20000);
+        }
+        const QByteArray faults[] = {"lflag 42 30", "stray 42 58", "lflag 42 0",
+                                     "late 42 700", "late 42 0",   "stray 42 0a58",
+                                     "lflag 42 12", "stray 42 -",  "lflag 42 0"};
+        QElapsedTimer timer;
+        timer.start();
+        std::size_t next = 0;
+        int looks = 0;
+        const qint64 limitMs = soakSeconds() * 1000LL;
+        while (timer.elapsed() < limitMs) {
+            if (timer.elapsed() > static_cast<qint64>(next + 1) * limitMs / 12 &&
+                next < std::size(faults)) {
+                QCOMPARE(simControl(faults[next++]), 0);
+            }
+            for (int i = 0; i < 6; ++i) {
+                const QString shown = text(IDC_VOLTAGE1 + i);
+                QVERIFY2(shown.isEmpty() || shown == kReadings42[static_cast<size_t>(i)],
+                         qPrintable(QString("readout %1 shows %2").arg(i).arg(shown)));
+            }
+            ++looks;
+            QTest::qWait(20);
+        }
+        QVERIFY(looks > soakSeconds() * 10);
+        QCOMPARE(simMisaddressed(), 0);
+        // With the wire kind again, everything is shown.
+        for (int i = 0; i < 6; ++i) {
+            QTRY_COMPARE_WITH_TIMEOUT(text(IDC_VOLTAGE1 + i), kReadings42[static_cast<size_t>(i)],
+                                      10000);
+        }
+    }
+
+    void cleanupTestCase() {
+        dlg->close();
+        QCOMPARE(pz4::ActiveSession.load(), nullptr);
+        dlg.reset();
+    }
+
+  private:
+    QString text(int id) const { return dlg->readout(id)->text(); }
+
+    std::unique_ptr<pz4::ui::CPZ4_ReadOutDlg> dlg;
+};
+
+int main(int argc, char* argv[]) {
+    // The simulated library reads its supplies when first called, so these come first. No
+    // noise: a reading is either the one the supply measures or wrong.
+    qputenv("PZ4SIM_SUPPLIES", "42=1U@500,1I@700,0U;1234=1U@300,0U,1U@900");
+    qunsetenv("PZ4SIM_NOISE");
+    QApplication app(argc, argv);
+    LiveWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "live_window_test.moc"
