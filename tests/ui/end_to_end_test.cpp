@@ -1,7 +1,5 @@
 // The whole program in one process: the window loads the simulated driver library by its
 // normal name, as it would load FTDI's, and an operator reads, sets, unplugs and closes.
-#include <dlfcn.h>
-
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
@@ -9,8 +7,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "link/d2xx.h"
+#include "platform/library.h"
 #include "protocol/device_session.h"
 #include "res/resource.h"
+#include "tests/support/os.h"
 #include "ui/my_edit.h"
 #include "ui/pz4_readout_dlg.h"
 #include "worker/channel_tables.h"
@@ -25,14 +26,15 @@ QString wireLogPath() {
 
 // Drives the simulated library the window has loaded.
 int simControl(const char* command) {
-    void* library = dlopen("libftd2xx.so", RTLD_NOW | RTLD_NOLOAD);
-    if (library == nullptr) {
+    if (!pz4::testing_support::libraryIsLoaded(pz4::kDriverLibraryName)) {
         return -2;
     }
+    // Only another reference to the library the window holds.
+    const pz4::platform::ModuleHandle library = pz4::platform::loadLibrary(pz4::kDriverLibraryName);
     using Control = int (*)(const char*);
-    auto control = reinterpret_cast<Control>(dlsym(library, "pz4sim_control"));
+    auto control = reinterpret_cast<Control>(pz4::platform::findSymbol(library, "pz4sim_control"));
     const int result = control != nullptr ? control(command) : -3;
-    dlclose(library);
+    pz4::platform::unloadLibrary(library);
     return result;
 }
 
@@ -100,7 +102,7 @@ class EndToEndTest : public QObject {
         QVERIFY(!pz4::WorkerRunning.load());
         dlg.reset();
         // The session unloaded the driver library with itself.
-        QVERIFY(dlopen("libftd2xx.so", RTLD_NOW | RTLD_NOLOAD) == nullptr);
+        QVERIFY(!pz4::testing_support::libraryIsLoaded(pz4::kDriverLibraryName));
     }
 
   private:
