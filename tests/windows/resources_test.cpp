@@ -70,7 +70,7 @@ TEST(WindowsResourcesTest, VersionBlockAndManifestCarryTheProjectVersion) {
 }
 
 TEST(WindowsResourcesTest, IconLogoAndAboutEntryArePresent) {
-    EXPECT_NE(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME)), nullptr);
+    EXPECT_FALSE(resourceText(MAKEINTRESOURCEA(IDR_MAINFRAME), RT_GROUP_ICON).empty());
     EXPECT_FALSE(
         resourceText(MAKEINTRESOURCEA(IDB_LOGO), MAKEINTRESOURCEA(2)).empty());  // RT_BITMAP
     std::array<char, 64> about{};
