@@ -4,7 +4,7 @@ set(PZ4_REAL_D2XX "${PROJECT_SOURCE_DIR}/build/vendor/d2xx/libftd2xx.so"
     CACHE FILEPATH "FTDI's D2XX library for the real-driver test")
 
 add_executable(pz4_real_driver_tests real/real_driver_test.cpp)
-target_link_libraries(pz4_real_driver_tests PRIVATE pz4_core GTest::gtest_main)
+target_link_libraries(pz4_real_driver_tests PRIVATE pz4_core pz4_test_support GTest::gtest_main)
 target_compile_definitions(pz4_real_driver_tests PRIVATE PZ4_REAL_D2XX="${PZ4_REAL_D2XX}")
 pz4_warnings(pz4_real_driver_tests)
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 
+#include "platform/timer_resolution.h"
 #include "protocol/commands.h"
 #include "worker/channel_tables.h"
 #include "worker/status_presentation.h"
@@ -217,6 +218,7 @@ void PollWorker::exit() {
 }
 
 int PollThread(ReadoutView& window, platform::Clock& clock) {
+    const platform::FineTimerResolution fineSleeps;  // the passes' and the reader's short sleeps
     DeviceSession* session = ActiveSession.load();
     if (session == nullptr) {
         WorkerRunning.store(false);

@@ -1,15 +1,15 @@
 // The driver binding: loading, the list of supplies, opening by serial number, and what each
 // missing entry point or driver failure leaves behind.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "link/ftdi_link.h"
 #include "tests/core/sim_bench.h"
+#include "tests/support/os.h"
 
 namespace pz4 {
 namespace {
@@ -297,9 +297,11 @@ TEST(FtdiLinkTest, NodeFieldsWithoutNulAreReadWithinTheirBounds) {
 // The stand-in library loaded by path, as the program loads FTDI's; it reads its supplies from
 // the environment when first called, and unloading it leaves nothing mapped.
 TEST(FtdiLinkTest, LoadsTheDriverLibraryByPath) {
-    const char* path = PZ4_SIM_LIBRARY_DIR "/libftd2xx.so";
-    setenv("PZ4SIM_SUPPLIES", "5=1U,0U,0U;Z9", 1);
-    setenv("PZ4SIM_OTHER", "A1:FT232R USB UART", 1);
+    const char* path = PZ4_SIM_DRIVER_FILE;
+    // A drop-in for FTDI's library: the program finds it by this name.
+    EXPECT_EQ(std::filesystem::path(path).filename().string(), kDriverLibraryName);
+    testing_support::setEnv("PZ4SIM_SUPPLIES", "5=1U,0U,0U;Z9");
+    testing_support::setEnv("PZ4SIM_OTHER", "A1:FT232R USB UART");
     {
         FtdiLink link(path);
         ASSERT_TRUE(link.driverLoaded());
@@ -311,9 +313,9 @@ TEST(FtdiLinkTest, LoadsTheDriverLibraryByPath) {
         EXPECT_TRUE(link.openBySerial("Z9"));
         EXPECT_EQ(link.deviceIndex(), 1);
     }
-    EXPECT_EQ(dlopen(path, RTLD_NOW | RTLD_NOLOAD), nullptr);
-    unsetenv("PZ4SIM_SUPPLIES");
-    unsetenv("PZ4SIM_OTHER");
+    EXPECT_FALSE(testing_support::libraryIsLoaded(path));
+    testing_support::unsetEnv("PZ4SIM_SUPPLIES");
+    testing_support::unsetEnv("PZ4SIM_OTHER");
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // The simulated supply and driver that the other tests run against: what they answer, when
 // the bytes become readable, and that faults and unplugging never crash a caller.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,10 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "platform/library.h"
 #include "sim/sim_driver.h"
 #include "sim/sim_environment.h"
 #include "sim/sim_supply.h"
 #include "sim/virtual_clock.h"
+#include "tests/support/os.h"
 
 namespace pz4::sim {
 namespace {
@@ -443,7 +443,8 @@ TEST(SimDriverThreadsTest, ChangesFromAnotherThreadWhileAWorkerPolls) {
 TEST(SimEnvironmentTest, BuildsDevicesAndSkipsMalformedEntries) {
     VirtualClock clock;
     SimDriver driver(clock);
-    const std::string logPath = testing::TempDir() + "pz4sim_env_" + std::to_string(getpid());
+    const std::string logPath =
+        testing::TempDir() + "pz4sim_env_" + std::to_string(testing_support::processId());
     std::remove(logPath.c_str());
     SimSettings settings;
     settings.supplies =
@@ -498,28 +499,29 @@ TEST(SimEnvironmentTest, NothingSetMeansNothingConfigured) {
 
 // The stand-in library as the program loads it: by file, over the real clock.
 TEST(SimLibraryTest, ExportsTheDriverAndIsConfiguredFromTheEnvironment) {
-    const std::string logPath = testing::TempDir() + "pz4sim_lib_" + std::to_string(getpid());
+    const std::string logPath =
+        testing::TempDir() + "pz4sim_lib_" + std::to_string(testing_support::processId());
     std::remove(logPath.c_str());
-    setenv("PZ4SIM_SUPPLIES", "42=1U,1I,0U;77", 1);
-    setenv("PZ4SIM_LOG", logPath.c_str(), 1);
+    testing_support::setEnv("PZ4SIM_SUPPLIES", "42=1U,1I,0U;77");
+    testing_support::setEnv("PZ4SIM_LOG", logPath.c_str());
 
-    void* lib = dlopen(PZ4_SIM_LIBRARY_DIR "/libftd2xx.so", RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr) << dlerror();
+    const platform::ModuleHandle lib = platform::loadLibrary(PZ4_SIM_DRIVER_FILE);
+    ASSERT_NE(lib, nullptr) << PZ4_SIM_DRIVER_FILE;
+    const auto sym = [lib](const char* name) { return platform::findSymbol(lib, name); };
     for (const char* name : kD2xxEntryNames) {
-        EXPECT_NE(dlsym(lib, name), nullptr) << name;
+        EXPECT_NE(sym(name), nullptr) << name;
     }
     // Nothing of the simulator's own code is visible from outside.
-    EXPECT_EQ(dlsym(lib, "_ZN3pz43sim9SimDriver7entriesEv"), nullptr);
-    auto control = reinterpret_cast<int (*)(const char*)>(dlsym(lib, "pz4sim_control"));
-    auto commandCount = reinterpret_cast<int (*)()>(dlsym(lib, "pz4sim_command_count"));
-    auto create =
-        reinterpret_cast<FT_CreateDeviceInfoList_t>(dlsym(lib, "FT_CreateDeviceInfoList"));
-    auto list = reinterpret_cast<FT_GetDeviceInfoList_t>(dlsym(lib, "FT_GetDeviceInfoList"));
-    auto open = reinterpret_cast<FT_Open_t>(dlsym(lib, "FT_Open"));
-    auto write = reinterpret_cast<FT_Write_t>(dlsym(lib, "FT_Write"));
-    auto queue = reinterpret_cast<FT_GetQueueStatus_t>(dlsym(lib, "FT_GetQueueStatus"));
-    auto read = reinterpret_cast<FT_Read_t>(dlsym(lib, "FT_Read"));
-    auto close = reinterpret_cast<FT_Close_t>(dlsym(lib, "FT_Close"));
+    EXPECT_EQ(sym("_ZN3pz43sim9SimDriver7entriesEv"), nullptr);
+    auto control = reinterpret_cast<int (*)(const char*)>(sym("pz4sim_control"));
+    auto commandCount = reinterpret_cast<int (*)()>(sym("pz4sim_command_count"));
+    auto create = reinterpret_cast<FT_CreateDeviceInfoList_t>(sym("FT_CreateDeviceInfoList"));
+    auto list = reinterpret_cast<FT_GetDeviceInfoList_t>(sym("FT_GetDeviceInfoList"));
+    auto open = reinterpret_cast<FT_Open_t>(sym("FT_Open"));
+    auto write = reinterpret_cast<FT_Write_t>(sym("FT_Write"));
+    auto queue = reinterpret_cast<FT_GetQueueStatus_t>(sym("FT_GetQueueStatus"));
+    auto read = reinterpret_cast<FT_Read_t>(sym("FT_Read"));
+    auto close = reinterpret_cast<FT_Close_t>(sym("FT_Close"));
     ASSERT_TRUE(control && commandCount && create && list && open && write && queue && read &&
                 close);
 
@@ -568,9 +570,9 @@ TEST(SimLibraryTest, ExportsTheDriverAndIsConfiguredFromTheEnvironment) {
     ASSERT_TRUE(std::getline(log, line));
     EXPECT_TRUE(line.ends_with(" 42 PZ442GSS")) << line;
 
-    dlclose(lib);
-    unsetenv("PZ4SIM_SUPPLIES");
-    unsetenv("PZ4SIM_LOG");
+    platform::unloadLibrary(lib);
+    testing_support::unsetEnv("PZ4SIM_SUPPLIES");
+    testing_support::unsetEnv("PZ4SIM_LOG");
     std::remove(logPath.c_str());
 }
 

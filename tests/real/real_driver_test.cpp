@@ -1,18 +1,17 @@
 // FTDI's own D2XX library, loaded the way the program loads it: every entry point binds to the
 // right symbol, a machine without supplies reads as "no supplies", and destroying the link
 // really lets go of the library and of anything it started.
-#include <dlfcn.h>
-
 #include <array>
 #include <cstddef>
 #include <filesystem>
-#include <iterator>
 #include <string>
 #include <string_view>
 
 #include <gtest/gtest.h>
 
 #include "link/ftdi_link.h"
+#include "platform/library.h"
+#include "tests/support/os.h"
 
 namespace pz4 {
 namespace {
@@ -20,18 +19,10 @@ namespace {
 const char* const kLibrary = PZ4_REAL_D2XX;
 
 bool libraryIsLoaded() {
-    void* handle = dlopen(kLibrary, RTLD_NOW | RTLD_NOLOAD);
-    if (handle == nullptr) {
-        return false;
-    }
-    dlclose(handle);  // RTLD_NOLOAD still counts a reference
-    return true;
+    return testing_support::libraryIsLoaded(kLibrary);
 }
 
-std::ptrdiff_t threadCount() {
-    const std::filesystem::directory_iterator tasks("/proc/self/task");
-    return std::distance(std::filesystem::begin(tasks), std::filesystem::end(tasks));
-}
+using testing_support::threadCount;
 
 class RealDriver : public ::testing::Test {
   protected:
@@ -48,7 +39,8 @@ TEST_F(RealDriver, EveryEntryPointBindsToItsOwnSymbol) {
     FtdiLink link(kLibrary);
     ASSERT_TRUE(link.driverLoaded());
 
-    void* module = dlopen(kLibrary, RTLD_NOW | RTLD_NOLOAD);
+    // The link holds the library already; this only counts one more reference to it.
+    const platform::ModuleHandle module = platform::loadLibrary(kLibrary);
     ASSERT_NE(module, nullptr);
     const D2xxEntries& e = link.entries();
     // In the order of the names, so a slot filled from the wrong name shows up by its name.
@@ -66,9 +58,9 @@ TEST_F(RealDriver, EveryEntryPointBindsToItsOwnSymbol) {
     for (std::size_t i = 0; i < slots.size(); ++i) {
         const char* name = kD2xxEntryNames[i];
         EXPECT_NE(slots[i], nullptr) << name;
-        EXPECT_EQ(slots[i], dlsym(module, name)) << name;
+        EXPECT_EQ(slots[i], platform::findSymbol(module, name)) << name;
     }
-    dlclose(module);
+    platform::unloadLibrary(module);
 }
 
 TEST_F(RealDriver, WithoutHardwareThereAreNoSuppliesAndNothingOpens) {

@@ -1,7 +1,5 @@
 // The whole program in one process: the window loads the simulated driver library by its
 // normal name, as it would load FTDI's, and an operator reads, sets, unplugs and closes.
-#include <dlfcn.h>
-
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
@@ -9,8 +7,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "link/d2xx.h"
+#include "platform/library.h"
 #include "protocol/device_session.h"
 #include "res/resource.h"
+#include "tests/support/os.h"
+#include "tests/ui/sim_library.h"
 #include "ui/my_edit.h"
 #include "ui/pz4_readout_dlg.h"
 #include "worker/channel_tables.h"
@@ -24,17 +26,7 @@ QString wireLogPath() {
 }
 
 // Drives the simulated library the window has loaded.
-int simControl(const char* command) {
-    void* library = dlopen("libftd2xx.so", RTLD_NOW | RTLD_NOLOAD);
-    if (library == nullptr) {
-        return -2;
-    }
-    using Control = int (*)(const char*);
-    auto control = reinterpret_cast<Control>(dlsym(library, "pz4sim_control"));
-    const int result = control != nullptr ? control(command) : -3;
-    dlclose(library);
-    return result;
-}
+using pz4::testing_support::simControl;
 
 bool wireLogHas(const QString& command) {
     QFile log(wireLogPath());
@@ -100,7 +92,7 @@ class EndToEndTest : public QObject {
         QVERIFY(!pz4::WorkerRunning.load());
         dlg.reset();
         // The session unloaded the driver library with itself.
-        QVERIFY(dlopen("libftd2xx.so", RTLD_NOW | RTLD_NOLOAD) == nullptr);
+        QVERIFY(!pz4::testing_support::libraryIsLoaded(pz4::kDriverLibraryName));
     }
 
   private:

@@ -2,8 +2,6 @@
 // by its usual name, and the simulated bridge hands replies over in latency-timer batches. Run on
 // a virtual X display (under_xvfb.sh). What the window shows is checked against what the
 // simulated supplies measure, all the time.
-#include <dlfcn.h>
-
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -13,6 +11,7 @@
 #include <cstdlib>
 
 #include "res/resource.h"
+#include "tests/ui/sim_library.h"
 #include "ui/my_edit.h"
 #include "ui/pz4_readout_dlg.h"
 #include "worker/channel_tables.h"
@@ -23,28 +22,8 @@ namespace {
 // (0 V, 3 uA). No reading of one readout is that of another.
 const std::array<QString, 6> kReadings42 = {"500", "700", "0", "51", "72", "3"};
 
-// Drives the simulated library the window has loaded.
-int simControl(const QByteArray& command) {
-    void* library = dlopen("libftd2xx.so", RTLD_NOW | RTLD_NOLOAD);
-    if (library == nullptr) {
-        return -2;
-    }
-    auto control = reinterpret_cast<int (*)(const char*)>(dlsym(library, "pz4sim_control"));
-    const int result = control != nullptr ? control(command.constData()) : -3;
-    dlclose(library);
-    return result;
-}
-
-int simMisaddressed() {
-    void* library = dlopen("libftd2xx.so", RTLD_NOW | RTLD_NOLOAD);
-    if (library == nullptr) {
-        return -2;
-    }
-    auto count = reinterpret_cast<int (*)()>(dlsym(library, "pz4sim_misaddressed_count"));
-    const int result = count != nullptr ? count() : -3;
-    dlclose(library);
-    return result;
-}
+using pz4::testing_support::simControl;
+using pz4::testing_support::simMisaddressed;
 
 int soakSeconds() {
     const QByteArray text = qgetenv("PZ4_SOAK_SECONDS");
@@ -87,7 +66,7 @@ class LiveWindowTest : public QObject {
         while (timer.elapsed() < limitMs) {
             if (timer.elapsed() > static_cast<qint64>(next + 1) * limitMs / 12 &&
                 next < std::size(faults)) {
-                QCOMPARE(simControl(faults[next++]), 0);
+                QCOMPARE(simControl(faults[next++].constData()), 0);
             }
             for (int i = 0; i < 6; ++i) {
                 const QString shown = text(IDC_VOLTAGE1 + i);
