@@ -11,6 +11,7 @@
 #include "protocol/device_session.h"
 #include "tests/core/recording_view.h"
 #include "tests/core/sim_bench.h"
+#include "tests/support/os.h"
 #include "worker/channel_tables.h"
 #include "worker/poll_worker.h"
 
@@ -51,9 +52,8 @@ TEST(WireTraceTest, EscapesEveryByteThatIsNoPlainCharacter) {
 }
 
 TEST(WireTraceTest, CommandsAndRepliesAlternateInStep) {
-    const auto path =
-        std::filesystem::temp_directory_path() /
-        ("pz4-trace-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".log");
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("pz4-trace-" + std::to_string(testing_support::processId()) + ".log");
     std::filesystem::remove(path);
     {
         fillChannelTables(NO_VALUE);
@@ -108,6 +108,7 @@ TEST(WireTraceTest, CommandsAndRepliesAlternateInStep) {
             current += bytes;
         }
     }
+    in.close();
     std::filesystem::remove(path);
 
     // The worker closed the line before the last LF came.
