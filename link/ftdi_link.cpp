@@ -113,7 +113,7 @@ std::int32_t FtdiLink::listDevices() {
         ++listed;
     }
     if (trace_) {
-        std::string detail = std::to_string(count) + " devices, supplies:";
+        std::string detail = "nodes " + std::to_string(count) + ", supplies";
         for (std::int32_t i = 0; i < listed; ++i) {
             detail += ' ' + escapedBytes(serials_[static_cast<std::size_t>(i)].data());
         }
@@ -160,6 +160,8 @@ bool FtdiLink::openBySerial(const char* serial) {
         }
         return false;
     }
+    std::memcpy(openSerial_.data(), chosenSerial.data(), chosenSerial.size());
+    openSerial_[chosenSerial.size()] = '\0';
     // A new handle: nothing of an earlier exchange can still arrive on it.
     lineUnsettled_ = false;
     lateReplyUntilMs_ = 0;
@@ -181,6 +183,7 @@ void FtdiLink::closeDevice() {
     if (handle_ == nullptr || entries_.FT_Close == nullptr) {
         return;
     }
+    openSerial_[0] = '\0';
     FT_HANDLE taken = handle_;
     handle_ = nullptr;
     entries_.FT_Close(taken);

@@ -51,6 +51,9 @@ class FtdiLink {
     // empty) at 115200 baud, 8 data bits, 1 stop bit, no parity.
     bool openBySerial(const char* serial);
     bool isOpen() const { return handle_ != nullptr; }
+    // The serial number of the supply that is open, as its bridge reports it; empty while none
+    // is. Commands address this supply, whatever the operator has chosen since.
+    std::string_view openSerial() const { return handle_ != nullptr ? openSerial_.data() : ""; }
     void closeDevice();
 
     // Writes one command, its text and the terminating NUL. Whatever the driver already holds
@@ -121,6 +124,7 @@ class FtdiLink {
     // devices the driver reports, since the driver fills one node per device without a bound.
     std::vector<FT_DEVICE_LIST_INFO_NODE> nodes_;
     std::array<SerialEntry, kMaxSupplies> serials_{};
+    SerialEntry openSerial_{};
     D2xxEntries entries_{};
     platform::Clock& clock_;
     std::unique_ptr<WireTrace> trace_;

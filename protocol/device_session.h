@@ -45,6 +45,13 @@ class DeviceSession {
     void releaseBus() { busy.store(0); }
 
     void ForgetPreviousStatus();
+    // Back to no status at all, as at creation: no set field takes the focus or a value until
+    // the next accepted status reply.
+    void resetStatus() { status.assign(initialStatusBytes()); }
+
+    // The serial of the supply the link has open: every command names it, and every reply is
+    // judged against it, whatever the operator has chosen since.
+    SerialText addressed() const { return SerialText::from(link->openSerial()); }
 
     // Sends "PZ4<serial>S <channel>,<value>"; true only when the supply acknowledged it.
     bool SendSetCommand(std::int32_t channel, std::int32_t value);
@@ -57,6 +64,8 @@ class DeviceSession {
     std::atomic<std::uint8_t> busy{0};
     std::unique_ptr<FtdiLink> link;
     SerialSlot serial;
+    // Counts the operator's choices of another supply; the worker starts over on each.
+    std::atomic<std::uint32_t> supplyChoice{0};
     std::int32_t deviceCount = 0;
     SharedStatusText status;
     StatusBytes previousStatus = initialStatusBytes();

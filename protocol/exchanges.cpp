@@ -35,7 +35,8 @@ bool isErrorReply(const char* text) {
 
 bool DeviceSession::SendSetCommand(std::int32_t channel, std::int32_t value) {
     CommandText command;
-    if (!formatSetCommand(command, serial.load(), channel, value)) {
+    const SerialText addressee = addressed();
+    if (!formatSetCommand(command, addressee, channel, value)) {
         return false;
     }
     takeBus();
@@ -55,7 +56,7 @@ bool DeviceSession::SendSetCommand(std::int32_t channel, std::int32_t value) {
         return false;
     }
     CommandText expected;
-    if (!formatAcknowledgement(expected, serial.load())) {
+    if (!formatAcknowledgement(expected, addressee)) {
         return false;
     }
     if (std::string_view(reply.data()) != std::string_view(expected.data())) {
@@ -86,7 +87,7 @@ std::int32_t DeviceSession::QueryValues(const char* command, Readings& readings)
     if (isErrorReply(reply.data())) {
         return 0;
     }
-    if (!parseNumericReply(reply.data(), serial.load().view(), readings)) {
+    if (!parseNumericReply(reply.data(), addressed().view(), readings)) {
         link->markOutOfStep();
         return 0;
     }
@@ -95,7 +96,7 @@ std::int32_t DeviceSession::QueryValues(const char* command, Readings& readings)
 
 std::int32_t DeviceSession::QueryStatus(StatusReply& reply) {
     // A serial holds at most 24 characters, so the status query always fits its buffer.
-    std::snprintf(reply.data(), reply.size(), "PZ4%sGSS", serial.load().c_str());
+    std::snprintf(reply.data(), reply.size(), "PZ4%sGSS", addressed().c_str());
     if (link->writeCommand(reply.data()) == FtdiLink::WriteResult::Failed) {
         return 0;
     }

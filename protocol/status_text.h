@@ -11,6 +11,15 @@ namespace pz4 {
 inline constexpr std::size_t kStatusSize = 64;  // at most 63 characters and the NUL
 using StatusBytes = std::array<char, kStatusSize>;
 
+// Where a channel's state ('0' off, '1' on, '2' error) and control mode stand in the text.
+inline constexpr std::size_t kStatePosition = 4;
+inline constexpr std::size_t kModePosition = 12;
+
+// A channel that is on and in voltage control takes set voltages from the operator.
+inline bool takesSetValues(char state, char mode) {
+    return state == '1' && mode == 'U';
+}
+
 // Byte 0 NUL and the rest 0xFF: differs in every interpreted position from any real reply.
 constexpr StatusBytes initialStatusBytes() {
     StatusBytes b{};
@@ -25,6 +34,12 @@ class SharedStatusText {
     SharedStatusText() { assign(initialStatusBytes()); }
 
     char at(std::size_t i) const { return bytes_[i].load(std::memory_order_relaxed); }
+
+    // By this status; never before the first accepted reply, whose bytes are still 0xFF.
+    bool channelTakesSetValues(int channel) const {
+        const auto c = static_cast<std::size_t>(channel);
+        return takesSetValues(at(kStatePosition + c), at(kModePosition + c));
+    }
 
     void assign(const StatusBytes& from) {
         for (std::size_t i = 0; i < kStatusSize; ++i) {

@@ -79,8 +79,14 @@ void CMyEdit::keyPressEvent(QKeyEvent* e) {
 
 void CMyEdit::focusOutEvent(QFocusEvent* e) {
     QLineEdit::focusOutEvent(e);
-    // A context menu borrows the focus without the field being left.
-    if (e->reason() != Qt::PopupFocusReason) {
+    // A context menu borrows the focus, and another application takes it from the whole
+    // window, without the field being left: the operator finds it as it was on coming back.
+    if (e->reason() == Qt::PopupFocusReason || e->reason() == Qt::ActiveWindowFocusReason) {
+        return;
+    }
+    // Passing through a field confirms nothing: only a text the operator changed since the
+    // field was last filled or committed is reported.
+    if (isModified()) {
         ParseAndNotify();
     }
 }
@@ -114,6 +120,8 @@ void CMyEdit::ParseAndNotify() {
         m_dValue = -1.0;
         m_bWhole = false;
     }
+    // Reported once: leaving the field after Enter reports nothing new.
+    setModified(false);
     if (QWidget* target = window()) {
         ValueEnteredEvent report(m_nControlId);
         QCoreApplication::sendEvent(target, &report);

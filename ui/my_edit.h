@@ -1,6 +1,7 @@
 // The set-value entry field: lets only digits, '-', Backspace and Enter through as typed
-// characters, keeps every key from the dialog while it has the focus, and on Enter or loss of
-// focus parses its text and reports it to its window at once.
+// characters, keeps every key from the dialog while it has the focus, and on Enter, or on
+// leaving it after the operator changed its text, parses its text and reports it to its window
+// at once.
 #pragma once
 
 #include <QEvent>

@@ -276,11 +276,10 @@ void CPZ4_ReadOutDlg::moveFocusToSink() {
 
 bool CPZ4_ReadOutDlg::channelTakesSetValues(int channel) const {
     const DeviceSession* session = ActiveSession.load();
-    if (session == nullptr) {
+    if (session == nullptr || supplyChanging_) {
         return false;
     }
-    const auto c = static_cast<std::size_t>(channel);
-    return session->status.at(4 + c) == '1' && session->status.at(12 + c) == 'U';
+    return session->status.channelTakesSetValues(channel);
 }
 
 bool CPZ4_ReadOutDlg::eventFilter(QObject* watched, QEvent* e) {
@@ -321,9 +320,9 @@ void CPZ4_ReadOutDlg::OnValueEntered(int controlId) {
         return;
     }
     const CMyEdit* field = m_editSet[static_cast<std::size_t>(channel)];
-    // Only a channel that takes set values accepts one: a refused or read-only field still
-    // reports the number it holds, which nobody confirmed for this channel as it is now.
-    if (field->m_bWhole && channelTakesSetValues(channel)) {
+    // Only a channel that takes set values accepts one, and only from a field the operator
+    // can edit: a number standing in a closed field was confirmed for nothing as it is now.
+    if (field->m_bWhole && !field->isReadOnly() && channelTakesSetValues(channel)) {
         SetRequest[static_cast<std::size_t>(channel)].store(field->m_nValue);
     }
 }
@@ -334,11 +333,28 @@ void CPZ4_ReadOutDlg::onSerialChosen(int index) {
         return;
     }
     const std::string chosen = toDevice(m_comboSerial->itemText(index));
-    // Values entered for one supply must never reach another.
-    if (session->serial.load().view() != chosen) {
-        fillSlots(SetRequest, NO_VALUE);
+    if (session->serial.load().view() == chosen) {
+        return;
     }
+    // Nothing of the supply left may stand under the new serial or reach it: its readings and
+    // set fields go now, what the worker still reports of it is ignored until the worker has
+    // started over, and values entered for it are dropped.
+    supplyChanging_ = true;
     session->serial.store(chosen);
+    session->supplyChoice.fetch_add(1);
+    fillSlots(SetRequest, NO_VALUE);
+    clearReadouts();
+    closeSetFields();
+}
+
+void CPZ4_ReadOutDlg::closeSetFields() {
+    for (CMyEdit* field : m_editSet) {
+        if (field->hasFocus()) {
+            moveFocusToSink();
+        }
+        field->setText(QString());
+        field->setReadOnly(true);
+    }
 }
 
 void CPZ4_ReadOutDlg::onSerialEdited() {
@@ -364,7 +380,8 @@ void CPZ4_ReadOutDlg::insertSorted(const QString& text) {
 
 void CPZ4_ReadOutDlg::ShowReading(Readout field, std::string_view text) {
     calls_->call([&] {
-        if (QLineEdit* edit = readout(static_cast<int>(field))) {
+        QLineEdit* edit = readout(static_cast<int>(field));
+        if (edit != nullptr && !supplyChanging_) {
             edit->setText(fromDevice(text));
         }
     });
@@ -372,12 +389,18 @@ void CPZ4_ReadOutDlg::ShowReading(Readout field, std::string_view text) {
 
 void CPZ4_ReadOutDlg::ClearReadings() {
     calls_->call([&] {
-        for (auto* edits : {&m_editVoltage, &m_editCurrent}) {
-            for (QLineEdit* edit : *edits) {
-                edit->setText(QString());
-            }
-        }
+        clearReadouts();
+        // The worker starts over: from now on it reports the supply the operator chose.
+        supplyChanging_ = false;
     });
+}
+
+void CPZ4_ReadOutDlg::clearReadouts() {
+    for (auto* edits : {&m_editVoltage, &m_editCurrent}) {
+        for (QLineEdit* edit : *edits) {
+            edit->setText(QString());
+        }
+    }
 }
 
 std::string CPZ4_ReadOutDlg::GetSetFieldText(int channel) {
@@ -387,11 +410,19 @@ std::string CPZ4_ReadOutDlg::GetSetFieldText(int channel) {
 }
 
 void CPZ4_ReadOutDlg::SetSetFieldText(int channel, std::string_view text) {
-    calls_->call([&] { setField(channel)->setText(fromDevice(text)); });
+    calls_->call([&] {
+        if (!supplyChanging_) {
+            setField(channel)->setText(fromDevice(text));
+        }
+    });
 }
 
 void CPZ4_ReadOutDlg::SetSetFieldReadOnly(int channel, bool readOnly) {
-    calls_->call([&] { setField(channel)->setReadOnly(readOnly); });
+    calls_->call([&] {
+        if (!supplyChanging_) {
+            setField(channel)->setReadOnly(readOnly);
+        }
+    });
 }
 
 void CPZ4_ReadOutDlg::ResetSerialList() {

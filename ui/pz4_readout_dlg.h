@@ -89,6 +89,9 @@ class CPZ4_ReadOutDlg : public QDialog, public ReadoutView {
     void showMessage(const QString& text);
     void moveFocusToSink();
     void onSerialChosen(int index);
+    // Empties the set fields and makes them read-only.
+    void closeSetFields();
+    void clearReadouts();
     void onSerialEdited();
     // The channel is on and in mode U by the last status: its set field may hold the focus
     // and its entered values become set requests.
@@ -109,6 +112,9 @@ class CPZ4_ReadOutDlg : public QDialog, public ReadoutView {
     std::unique_ptr<WindowCalls> calls_;
     std::thread worker_;
     bool shuttingDown_ = false;
+    // The operator chose another supply and the worker has not yet started over: what it
+    // reports still comes from the supply left, and no set field takes a value.
+    bool supplyChanging_ = false;
     bool shutDown_ = false;
 };
 

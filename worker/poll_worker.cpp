@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <utility>
 
 #include "platform/timer_resolution.h"
 #include "protocol/commands.h"
@@ -32,6 +33,15 @@ const char* formatReading(ReadingText& text, std::int32_t value) {
 
 }  // namespace
 
+// A kind of reading: its query, what its readouts show, and whether an empty set field takes
+// the reading as its first text.
+struct PollWorker::ReadingKind {
+    bool (*formatQuery)(CommandText&, const SerialText&);
+    ChannelSlots& shown;
+    Readout (*readout)(int channel);
+    bool prefillsSetField;
+};
+
 PollWorker::PollWorker(DeviceSession& session, ReadoutView& view, platform::Clock& clock)
     : session_(session), link_(*session.link), view_(view), clock_(clock) {}
 
@@ -40,6 +50,7 @@ void PollWorker::start() {
     StopRequested.store(false);
     failedPolls_ = 0;
     readoutsCleared_ = false;
+    seenChoice_ = session_.supplyChoice.load();
     lastEnumTick_ = clock_.tickMs() - kBackdateMs;
     lastStatusTick_ = clock_.tickMs() - kBackdateMs;
 }
@@ -61,14 +72,41 @@ bool PollWorker::runPass() {
         return false;
     }
     session_.waitBusFree();
+    // Before any exchange: nothing more goes to, or comes from, a supply the operator left.
+    if (choiceChanged()) {
+        seenChoice_ = session_.supplyChoice.load();
+        giveUp();
+        openAtOnce_ = true;
+    }
     listIfDue();
     if (connect() && refreshStatus()) {
-        const bool voltagesOk = showVoltages();
-        const bool currentsOk = showCurrents();
+        static const ReadingKind voltages{formatVoltageQuery, VoltageShown, voltageReadout, true};
+        static const ReadingKind currents{formatCurrentQuery, CurrentShown, currentReadout, false};
+        const bool voltagesOk = showReadings(voltages);
+        const bool currentsOk = showReadings(currents);
         countPass(!voltagesOk || !currentsOk);
         sendSetValues();
     }
     return !StopRequested.load();
+}
+
+void PollWorker::giveUp() {
+    failedPolls_ = 0;
+    link_.closeDevice();
+    // First the status goes, so that the window takes no new value; once the window has carried
+    // out the operations below, every value it took before is in SetRequest to be dropped.
+    session_.resetStatus();
+    session_.ForgetPreviousStatus();
+    view_.ClearReadings();
+    fillSlots(VoltageShown, NO_VALUE);
+    fillSlots(CurrentShown, NO_VALUE);
+    // No number stands in a set field that was never sent; the next status reply sets them up
+    // as at any first reply.
+    for (int ch = 0; ch < 3; ++ch) {
+        view_.SetSetFieldText(ch, "");
+        view_.SetSetFieldReadOnly(ch, true);
+    }
+    fillSlots(SetRequest, NO_VALUE);
 }
 
 void PollWorker::listIfDue() {
@@ -106,7 +144,9 @@ bool PollWorker::connect() {
         return true;
     }
     session_.ForgetPreviousStatus();
-    if (readoutsCleared_) {
+    if (std::exchange(openAtOnce_, false)) {
+        readoutsCleared_ = true;
+    } else if (readoutsCleared_) {
         clock_.sleepMs(kIdlePauseMs);
     } else {
         readoutsCleared_ = true;
@@ -140,46 +180,29 @@ bool PollWorker::refreshStatus() {
     return !stop;
 }
 
-bool PollWorker::showVoltages() {
+bool PollWorker::showReadings(const ReadingKind& kind) {
     CommandText query;
     Readings readings;
-    if (!formatVoltageQuery(query, session_.serial.load()) ||
+    if (!kind.formatQuery(query, session_.addressed()) ||
         session_.QueryValues(query.data(), readings) == 0) {
         return false;
     }
     // Only the channels the reply carried: a short reply leaves the others as shown.
     for (int ch = 0; ch < readings.count; ++ch) {
         const std::int32_t value = readings.values[static_cast<std::size_t>(ch)];
-        auto& shown = VoltageShown[static_cast<std::size_t>(ch)];
+        auto& shown = kind.shown[static_cast<std::size_t>(ch)];
         if (value == shown.load()) {
             continue;
         }
         shown.store(value);
         ReadingText text;
-        view_.ShowReading(voltageReadout(ch), formatReading(text, value));
-        if (view_.GetSetFieldText(ch).empty()) {
+        view_.ShowReading(kind.readout(ch), formatReading(text, value));
+        // Only a field the status opened for set values: no number stands in a field of a
+        // channel that takes none, or whose state is not known yet.
+        if (kind.prefillsSetField && session_.status.channelTakesSetValues(ch) &&
+            view_.GetSetFieldText(ch).empty()) {
             view_.SetSetFieldText(ch, text.data());
         }
-    }
-    return true;
-}
-
-bool PollWorker::showCurrents() {
-    CommandText query;
-    Readings readings;
-    if (!formatCurrentQuery(query, session_.serial.load()) ||
-        session_.QueryValues(query.data(), readings) == 0) {
-        return false;
-    }
-    for (int ch = 0; ch < readings.count; ++ch) {
-        const std::int32_t value = readings.values[static_cast<std::size_t>(ch)];
-        auto& shown = CurrentShown[static_cast<std::size_t>(ch)];
-        if (value == shown.load()) {
-            continue;
-        }
-        shown.store(value);
-        ReadingText text;
-        view_.ShowReading(currentReadout(ch), formatReading(text, value));
     }
     return true;
 }
@@ -192,16 +215,16 @@ void PollWorker::countPass(bool failed) {
     if (++failedPolls_ <= kFailedPassLimit) {
         return;
     }
-    failedPolls_ = 0;
-    view_.ClearReadings();
-    fillSlots(VoltageShown, NO_VALUE);
-    fillSlots(CurrentShown, NO_VALUE);
-    link_.closeDevice();
+    giveUp();
     lastEnumTick_ = clock_.tickMs() - kRelistBackdateMs;
-    session_.ForgetPreviousStatus();
 }
 
 void PollWorker::sendSetValues() {
+    // A value the window took after the operator chose another supply was not meant for the
+    // one still open; the next pass drops it with the connection.
+    if (!link_.isOpen() || choiceChanged()) {
+        return;
+    }
     for (int ch = 0; ch < 3; ++ch) {
         if (const auto value = takeSetRequest(ch)) {
             session_.SendSetCommand(ch, *value);

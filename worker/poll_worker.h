@@ -31,12 +31,18 @@ class PollWorker {
     std::uint64_t elapsedSince(std::uint64_t stamp) { return clock_.tickMs() - stamp; }
     void listIfDue();
     void rebuildSerialList(std::int32_t count);
+    // The operator chose another supply since the last look: the worker starts over.
+    bool choiceChanged() const { return session_.supplyChoice.load() != seenChoice_; }
+    // Gives the open supply up: closes it and forgets all it showed and allowed, so that no
+    // reading, set field or pending value of it outlives the connection.
+    void giveUp();
     // Opens the chosen supply if none is open; false ends the pass.
     bool connect();
     // Queries and presents the status when due; false ends the pass.
     bool refreshStatus();
-    bool showVoltages();
-    bool showCurrents();
+    struct ReadingKind;
+    // Queries one kind of reading and shows each that changed; false when the query failed.
+    bool showReadings(const ReadingKind& kind);
     void countPass(bool failed);
     void sendSetValues();
 
@@ -49,6 +55,9 @@ class PollWorker {
     std::uint64_t lastStatusTick_ = 0;
     std::int32_t failedPolls_ = 0;
     bool readoutsCleared_ = false;
+    std::uint32_t seenChoice_ = 0;
+    // The supply was just given up for another choice: it opens without the idle pause.
+    bool openAtOnce_ = false;
 };
 
 // The thread's entry routine: runs a worker over ActiveSession and the window. Returns 0.

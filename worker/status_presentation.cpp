@@ -9,9 +9,6 @@
 namespace pz4 {
 namespace {
 
-constexpr std::size_t kStatePos = 4;
-constexpr std::size_t kModePos = 12;
-
 // Compares as texts: up to the first difference or the NUL of current, so a forgotten previous
 // text (no NUL at all) is never read past its end.
 bool sameText(const StatusBytes& current, const StatusBytes& previous) {
@@ -32,7 +29,7 @@ const char* stateText(char state, char mode) {
         case '0':
             return "off";
         case '1':
-            return mode == 'U' ? "" : "on";
+            return takesSetValues(state, mode) ? "" : "on";
         case '2':
             return "error";
         default:
@@ -65,7 +62,7 @@ bool presentStatus(DeviceSession& session, ReadoutView& view, const StatusReply&
         std::snprintf(message.data(), message.size(),
                       "Communication error with PZ4 %s.\nMake sure that firmware\n"
                       "2.13 or higher is installed.",
-                      session.serial.load().c_str());
+                      session.addressed().c_str());
         view.ShowError(message.data());
         StopRequested.store(true);
         return true;
@@ -79,20 +76,20 @@ bool presentStatus(DeviceSession& session, ReadoutView& view, const StatusReply&
     }
 
     for (std::size_t ch = 0; ch < 3; ++ch) {
-        const std::size_t p = kStatePos + ch;
+        const std::size_t p = kStatePosition + ch;
         if (current[p] != previous[p]) {
-            if (const char* text = stateText(current[p], current[kModePos + ch])) {
+            if (const char* text = stateText(current[p], current[kModePosition + ch])) {
                 view.SetSetFieldText(static_cast<int>(ch), text);
             }
         }
     }
     for (std::size_t ch = 0; ch < 3; ++ch) {
-        const std::size_t p = kStatePos + ch;
-        const std::size_t m = kModePos + ch;
+        const std::size_t p = kStatePosition + ch;
+        const std::size_t m = kModePosition + ch;
         if (current[m] == previous[m] && current[p] == previous[p]) {
             continue;
         }
-        if (current[m] == 'U' && current[p] == '1') {
+        if (takesSetValues(current[p], current[m])) {
             view.SetSetFieldReadOnly(static_cast<int>(ch), false);
             VoltageShown[ch].store(FORCE_REFRESH);
         } else {

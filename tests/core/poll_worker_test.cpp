@@ -85,6 +85,14 @@ const Lines kFullPresentation = {
     "ShowReading 1005 33",
 };
 const Lines kQueries = {"> PZ442GU", "> PZ442GI"};
+// Giving a connection up: nothing shown, no number in a set field, no field open for a value.
+const Lines kGiveUp = {"ClearReadings",
+                       "SetSetFieldText 0 <empty>",
+                       "SetSetFieldReadOnly 0 true",
+                       "SetSetFieldText 1 <empty>",
+                       "SetSetFieldReadOnly 1 true",
+                       "SetSetFieldText 2 <empty>",
+                       "SetSetFieldReadOnly 2 true"};
 
 class PollWorkerTest : public ::testing::Test {
   protected:
@@ -138,6 +146,11 @@ class PollWorkerTest : public ::testing::Test {
         clock.advance(atMs - clock.tickMs() - 200);
     }
     std::string serial() const { return std::string(session->serial.load().view()); }
+    // What the window does when the operator picks another supply from the list.
+    void choose(std::string_view serial) {
+        session->serial.store(serial);
+        session->supplyChoice.fetch_add(1);
+    }
     std::array<std::int64_t, 3> shown(const ChannelSlots& slots) const {
         return {slots[0].load(), slots[1].load(), slots[2].load()};
     }
@@ -267,10 +280,12 @@ TEST_F(PollWorkerTest, ThreeFailedPassesClearCloseRelistAtOnceAndReopen) {
     EXPECT_EQ(worker->failedPolls(), 2);
     EXPECT_EQ(view.readout(Readout::Voltage1), "500") << "a failed pass by itself clears nothing";
 
-    // The pending set value goes nowhere: the supply is closed before it would be sent.
+    // The pending set value goes nowhere, and no field takes another until the supply has
+    // answered a status query again.
     SetRequest[1] = 800;
-    EXPECT_EQ(pass(), concat(kQueries, {"ClearReadings"}));
+    EXPECT_EQ(pass(), concat(kQueries, kGiveUp));
     EXPECT_EQ(SetRequest[1], NO_VALUE);
+    EXPECT_FALSE(session->status.channelTakesSetValues(0));
     EXPECT_FALSE(session->link->isOpen());
     EXPECT_EQ(worker->failedPolls(), 0);
     EXPECT_EQ(shown(VoltageShown), (std::array<std::int64_t, 3>{NO_VALUE, NO_VALUE, NO_VALUE}));
@@ -434,7 +449,7 @@ TEST_F(PollWorkerTest, AnUnpluggedSupplyIsDroppedAndComesBackUnselected) {
     driver.unplug("42");
     EXPECT_EQ(pass(), Lines{}) << "writes to a dead handle fail before reaching the wire";
     EXPECT_EQ(pass(), Lines{});
-    EXPECT_EQ(pass(), Lines{"ClearReadings"});
+    EXPECT_EQ(pass(), kGiveUp);
 
     EXPECT_EQ(pass(), (Lines{"ResetSerialList", "AddSerial 7", "SelectSerial -1"}));
     EXPECT_EQ(serial(), "") << "the open attempt failed";
@@ -450,20 +465,38 @@ TEST_F(PollWorkerTest, AnUnpluggedSupplyIsDroppedAndComesBackUnselected) {
     EXPECT_EQ(pass(), kFullPresentation);
 }
 
-TEST_F(PollWorkerTest, ChoosingAnotherSupplyMovesTheConnectionAfterThreeFailedPasses) {
+// The operator chooses another supply: at the start of the next pass, before any exchange, the
+// worker gives the open one up and opens the chosen one in the same pass. Nothing that names the
+// new supply goes to the old one, and nothing pending goes anywhere.
+TEST_F(PollWorkerTest, ChoosingAnotherSupplyMovesTheConnectionBeforeAnyExchange) {
     addSupply("7").setChannel(0, '2', 'U');
     startWorker("42");
     pass();
-    session->serial.store("7");
-    // The open supply answers with its own serial, which no longer counts.
-    EXPECT_EQ(pass(), (Lines{"> PZ47GU", "> PZ47GI"}));
+    SetRequest[0] = 450;  // confirmed for 42, still pending
+    choose("7");
+    const Pass switched = runPass();
+    EXPECT_EQ(Lines(switched.lines.begin(), switched.lines.begin() + 8),
+              concat(kGiveUp, {"> PZ47GSS"}));
+    EXPECT_TRUE(contains(switched.lines, "SetSetFieldText 0 error"));
+    EXPECT_EQ(commandsOf(switched.lines), (Lines{"> PZ47GSS", "> PZ47GU", "> PZ47GI"}));
+    EXPECT_LT(switched.endMs - switched.startMs, 500u) << "no idle pause before the open";
+    EXPECT_EQ(SetRequest[0], NO_VALUE);
+
+    // Chosen in the middle of a pass: the rest of it stays with 42, sends no value, and the
+    // next pass moves.
+    choose("42");
     pass();
-    const Lines third = pass();
-    EXPECT_EQ(third.back(), "ClearReadings");
-    const Lines reopened = pass();
-    ASSERT_FALSE(reopened.empty());
-    EXPECT_EQ(reopened[0], "> PZ47GSS");
-    EXPECT_TRUE(contains(reopened, "SetSetFieldText 0 error"));
+    driver.setCommandObserver([this](std::uint64_t, std::string_view, std::string_view cmd) {
+        view.note("> " + std::string(cmd));
+        if (cmd == "PZ442GU") {
+            choose("7");
+            SetRequest[1] = 900;  // taken by a window that had not yet seen the choice
+        }
+    });
+    EXPECT_EQ(commandsOf(pass()), kQueries);
+    EXPECT_EQ(commandsOf(pass()), (Lines{"> PZ47GSS", "> PZ47GU", "> PZ47GI"}));
+    EXPECT_EQ(SetRequest[1], NO_VALUE);
+    EXPECT_EQ(driver.misaddressedCount(), 0u);
 }
 
 // The list is sorted, so the worker must find the chosen supply by its text, whatever order

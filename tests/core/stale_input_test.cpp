@@ -42,7 +42,7 @@ class StaleInputTest : public ::testing::Test {
     // the readings themselves when it took anything else.
     std::string query(bool voltages) {
         CommandText command;
-        const SerialText serial = session->serial.load();
+        const SerialText serial = session->addressed();
         voltages ? formatVoltageQuery(command, serial) : formatCurrentQuery(command, serial);
         Readings readings;
         if (session->QueryValues(command.data(), readings) == 0) {

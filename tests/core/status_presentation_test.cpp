@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "protocol/device_session.h"
+#include "sim/sim_driver.h"
 #include "sim/virtual_clock.h"
 #include "tests/core/recording_view.h"
 #include "worker/channel_tables.h"
@@ -34,9 +35,14 @@ class StatusPresentationTest : public ::testing::Test {
         fillChannelTables(NO_VALUE);
         StopRequested = false;
         WorkerRunning = true;
-        // No driver is needed: the handling only reads the reply it is given.
-        session = DeviceSession::create(std::make_unique<FtdiLink>(D2xxEntries{}, clock), nullptr);
+        // The handling reads only the reply it is given; the supply is open so that the firmware
+        // message can name it.
+        driver.addSupply("42");
+        driver.addSupply("1234");
+        session =
+            DeviceSession::create(std::make_unique<FtdiLink>(driver.entries(), clock), nullptr);
         session->serial.store("42");
+        session->link->openBySerial("42");
     }
 
     // Presents text as received with CR LF, or as received bytes when given.
@@ -50,6 +56,7 @@ class StatusPresentationTest : public ::testing::Test {
     }
 
     sim::VirtualClock clock;
+    sim::SimDriver driver{clock};
     std::unique_ptr<DeviceSession> session;
     test::RecordingView view;
     bool stopped = false;
@@ -187,8 +194,9 @@ TEST_F(StatusPresentationTest, FirmwareIsJudgedByTwoAcceptedRepliesInARow) {
         }
     }
 
-    // The message names the serial as it is now.
-    session->serial.store("1234");
+    // The message names the supply that answered, whatever the operator has chosen since.
+    session->link->openBySerial("1234");
+    session->serial.store("7");
     session->ForgetPreviousStatus();
     present("X" + good.substr(1));
     present("X" + good.substr(1));

@@ -75,20 +75,59 @@ class MyEditTest : public QObject {
         QVERIFY(window->reports.isEmpty());
     }
 
-    void enterReportsAndLeavingReportsAgain() {
-        QTest::keyClicks(window->field, "12");
-        QTest::keyClick(window->field, Qt::Key_Return);
-        QCOMPARE(window->reports.size(), 1);
-        QCOMPARE(window->reports[0].id, 1031);
-        QVERIFY(window->reports[0].whole);
-        QCOMPARE(window->reports[0].value, 12);
-        QCOMPARE(window->field->m_dValue, 12.0);
-        QCOMPARE(window->field->m_strText, std::string("12"));
+    // What the operator does, step by step ("type 12", "enter", "leave", "fill 96" for the
+    // worker writing a text, "away" for another application taking the focus), and how many
+    // reports reach the window: only Enter, or leaving a text the operator changed, reports.
+    void reportsOnlyWhatTheOperatorConfirmed_data() {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<int>("reports");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("visit and leave") << QStringList{"leave"} << 0 << "";
+        QTest::newRow("pre-filled, visited, left") << QStringList{"fill 96", "leave"} << 0 << "96";
+        QTest::newRow("typed, left") << QStringList{"type 12", "leave"} << 1 << "12";
+        QTest::newRow("Enter, left") << QStringList{"type 12", "enter", "leave"} << 1 << "12";
+        QTest::newRow("Enter twice") << QStringList{"type 12", "enter", "enter"} << 2 << "12";
+        QTest::newRow("pre-filled, Enter") << QStringList{"fill 96", "enter"} << 1 << "96";
+        QTest::newRow("typed, filled over, left")
+            << QStringList{"type 12", "fill 96", "leave"} << 0 << "96";
+        QTest::newRow("typed, another application, back, left")
+            << QStringList{"type 12", "away", "leave"} << 1 << "12";
+        QTest::newRow("typed, another application") << QStringList{"type 12", "away"} << 0 << "12";
+    }
 
-        window->other->setFocus();
-        QTRY_COMPARE(window->reports.size(), 2);
-        QVERIFY(window->reports[1].whole);
-        QCOMPARE(window->reports[1].value, 12);
+    void reportsOnlyWhatTheOperatorConfirmed() {
+        QFETCH(QStringList, steps);
+        QFETCH(int, reports);
+        QFETCH(QString, text);
+        QWidget elsewhere;
+        for (const QString& step : steps) {
+            const QString argument = step.section(' ', 1);
+            if (step.startsWith("type")) {
+                QTest::keyClicks(window->field, argument);
+            } else if (step == "enter") {
+                QTest::keyClick(window->field, Qt::Key_Return);
+            } else if (step == "leave") {
+                window->activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(window.get()));
+                window->field->setFocus();
+                window->other->setFocus();
+                QTRY_VERIFY(window->other->hasFocus());
+            } else if (step.startsWith("fill")) {
+                window->field->setText(argument);
+            } else if (step == "away") {
+                elsewhere.show();
+                elsewhere.activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+                QVERIFY(!window->isActiveWindow());
+            }
+        }
+        QCOMPARE(window->reports.size(), reports);
+        QCOMPARE(window->field->text(), text);
+        for (const auto& report : window->reports) {
+            QCOMPARE(report.id, 1031);
+            QVERIFY(report.whole);
+            QCOMPARE(report.value, text.toInt());
+        }
     }
 
     void tabEscapeAndEnterStayInTheField() {

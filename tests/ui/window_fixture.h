@@ -63,5 +63,17 @@ struct WindowFixture {
 
     QString readoutText(int id) const { return dlg->readout(id)->text(); }
 
+    // The set commands on the wire, each as "<device> <command>".
+    QStringList setCommands() const {
+        QStringList out;
+        for (const auto& e : driver.wireLog()) {
+            const QString command = QString::fromLatin1(e.bytes.c_str());
+            if (e.kind == pz4::sim::WireKind::Write && command.contains("S ")) {
+                out << QString::fromStdString(e.serial) + " " + command;
+            }
+        }
+        return out;
+    }
+
     pz4::DeviceSession& session() const { return *pz4::ActiveSession.load(); }
 };
