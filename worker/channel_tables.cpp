@@ -6,7 +6,7 @@ ChannelSlots SetRequest{};
 ChannelSlots VoltageShown{};
 ChannelSlots CurrentShown{};
 
-std::atomic<bool> StopRequested{false};
+platform::StopSignal StopRequested;
 std::atomic<bool> WorkerRunning{true};
 
 void fillSlots(ChannelSlots& slots, std::int64_t value) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/stop_signal.h"
+
 namespace pz4 {
 
 inline constexpr std::int64_t NO_VALUE = 999999;
@@ -21,7 +23,8 @@ extern ChannelSlots SetRequest;    // a set voltage waiting to be sent, or NO_VA
 extern ChannelSlots VoltageShown;  // what a voltage readout shows, NO_VALUE, or FORCE_REFRESH
 extern ChannelSlots CurrentShown;  // what a current readout shows, or NO_VALUE
 
-extern std::atomic<bool> StopRequested;  // false at program start
+// False at program start. Raising it also ends the worker's pause at once.
+extern platform::StopSignal StopRequested;
 extern std::atomic<bool> WorkerRunning;  // true at program start, before any worker exists
 
 void fillSlots(ChannelSlots& slots, std::int64_t value);

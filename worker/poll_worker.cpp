@@ -12,8 +12,7 @@
 namespace pz4 {
 namespace {
 
-constexpr int kPauseSteps = 100;
-constexpr std::uint32_t kPauseStepMs = 2;
+constexpr std::uint32_t kPauseMs = 200;
 constexpr std::uint32_t kIdlePauseMs = 500;
 constexpr std::uint64_t kListIntervalClosedMs = 1000;
 constexpr std::uint64_t kListIntervalOpenMs = 3000;
@@ -65,10 +64,8 @@ void PollWorker::run() {
 }
 
 bool PollWorker::runPass() {
-    for (int i = 0; i < kPauseSteps && !StopRequested.load(); ++i) {
-        clock_.sleepMs(kPauseStepMs);
-    }
-    if (StopRequested.load()) {
+    // One wait that a stop request ends at once.
+    if (clock_.waitMs(kPauseMs, StopRequested)) {
         return false;
     }
     session_.waitBusFree();
@@ -147,7 +144,9 @@ bool PollWorker::connect() {
     if (std::exchange(openAtOnce_, false)) {
         readoutsCleared_ = true;
     } else if (readoutsCleared_) {
-        clock_.sleepMs(kIdlePauseMs);
+        if (clock_.waitMs(kIdlePauseMs, StopRequested)) {
+            return false;  // stopping: nothing more to open
+        }
     } else {
         readoutsCleared_ = true;
         view_.ClearReadings();

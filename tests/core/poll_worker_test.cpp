@@ -377,7 +377,7 @@ TEST_F(PollWorkerTest, StopEndsThePauseAtOnceButLetsAPassFinish) {
     EXPECT_FALSE(stoppedInPass.goOn);
     EXPECT_EQ(commandsOf(stoppedInPass.lines), concat(kQueries, {"> PZ442S 0,100"}));
 
-    // Raised 50 ms into the pause: the pass ends within one 2 ms sleep, having sent nothing.
+    // Raised 50 ms into the pause: the pass ends at once, having sent nothing.
     StopRequested = false;
     const std::uint64_t raiseAt = clock.tickMs() + 50;
     clock.onSleep = [raiseAt](std::uint64_t now) {
@@ -389,6 +389,24 @@ TEST_F(PollWorkerTest, StopEndsThePauseAtOnceButLetsAPassFinish) {
     EXPECT_FALSE(stoppedInPause.goOn);
     EXPECT_EQ(stoppedInPause.lines, Lines{});
     EXPECT_LE(stoppedInPause.endMs, raiseAt + 2);
+
+    // The same in the longer pause of a pass with nothing open: 300 ms into it, and the pass
+    // ends without an open attempt.
+    session->link->closeDevice();
+    session->serial.store("42");
+    StopRequested = false;
+    const std::uint64_t raiseIdleAt = clock.tickMs() + 200 + 300;
+    clock.onSleep = [raiseIdleAt](std::uint64_t now) {
+        if (now >= raiseIdleAt) {
+            StopRequested = true;
+        }
+    };
+    const Pass stoppedIdle = runPass();
+    EXPECT_FALSE(stoppedIdle.goOn);
+    EXPECT_EQ(commandsOf(stoppedIdle.lines), Lines{});
+    EXPECT_FALSE(session->link->isOpen());
+    EXPECT_LE(stoppedIdle.endMs, raiseIdleAt + 2);
+    clock.onSleep = nullptr;
 
     worker->exit();
     EXPECT_EQ(view.takeLines(), Lines{"PostCloseRequest"});
