@@ -88,6 +88,8 @@ SerialPort::SerialPort(const char* path) {
 
 SerialPort::~SerialPort() {
     if (fd_ >= 0) {
+        // The line may outlive this descriptor (a pseudo-terminal does): let others in again.
+        ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);
     }
 }
