@@ -21,6 +21,12 @@ using FT_HANDLE = void*;
 using DWORD = std::uint32_t;
 
 inline constexpr FT_STATUS FT_OK = 0;
+inline constexpr FT_STATUS FT_INVALID_HANDLE = 1;
+inline constexpr FT_STATUS FT_DEVICE_NOT_FOUND = 2;
+inline constexpr FT_STATUS FT_DEVICE_NOT_OPENED = 3;
+inline constexpr FT_STATUS FT_IO_ERROR = 4;
+inline constexpr FT_STATUS FT_INVALID_PARAMETER = 6;
+inline constexpr FT_STATUS FT_INVALID_BAUD_RATE = 7;
 
 struct FT_DEVICE_LIST_INFO_NODE {
     std::uint32_t Flags;

@@ -1,7 +1,5 @@
 #include "sim/sim_environment.h"
 
-#include "link/wire_trace.h"
-
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -10,6 +8,8 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+
+#include "link/wire_trace.h"
 #include <vector>
 
 namespace pz4::sim {
@@ -84,19 +84,13 @@ std::optional<double> parseVolts(std::string_view text) {
     return value;
 }
 
-struct ChannelSetting {
-    char state = '1';
-    char mode = 'U';
-    double volts = 0.0;
-};
-
 // "XY" or "XY@volts".
-std::optional<ChannelSetting> parseChannel(std::string_view text) {
+std::optional<ChannelPlan> parseChannel(std::string_view text) {
     if (text.size() < 2 || !isVisible(text[0]) || !isVisible(text[1]) || text[0] == '@' ||
         text[1] == '@') {
         return std::nullopt;
     }
-    ChannelSetting setting{text[0], text[1], 0.0};
+    ChannelPlan setting{text[0], text[1], 0.0};
     text.remove_prefix(2);
     if (!text.empty()) {
         if (text[0] != '@') {
@@ -111,54 +105,45 @@ std::optional<ChannelSetting> parseChannel(std::string_view text) {
     return setting;
 }
 
-void addSupply(SimDriver& driver, std::string_view entry, int noise) {
+std::optional<SupplyPlan> supplyPlan(std::string_view entry) {
     const std::size_t eq = entry.find('=');
     const std::string_view serial = trim(entry.substr(0, eq));
     if (!validSerial(serial)) {
-        return;
+        return std::nullopt;
     }
-    std::array<ChannelSetting, 3> channels{};
+    SupplyPlan plan{std::string(serial), {}};
     if (eq != std::string_view::npos) {
         const auto parts = split(entry.substr(eq + 1), ',');
-        if (parts.size() != channels.size()) {
-            return;
+        if (parts.size() != plan.channels.size()) {
+            return std::nullopt;
         }
-        for (std::size_t ch = 0; ch < channels.size(); ++ch) {
+        for (std::size_t ch = 0; ch < plan.channels.size(); ++ch) {
             auto setting = parseChannel(parts[ch]);
             if (!setting) {
-                return;
+                return std::nullopt;
             }
-            channels[ch] = *setting;
+            plan.channels[ch] = *setting;
         }
     }
-    const std::uint64_t now = driver.clock().tickMs();
-    SimSupply& supply = driver.addSupply(std::string(serial));
-    supply.noise = noise;
-    // Readings start at 0 V and ramp to the set voltage, so a viewer sees them move.
-    supply.update(now);
-    for (std::size_t ch = 0; ch < channels.size(); ++ch) {
-        const int index = static_cast<int>(ch);
-        supply.setChannel(index, channels[ch].state, channels[ch].mode);
-        supply.setSetVoltage(index, channels[ch].volts, now);
-    }
+    return plan;
 }
 
-void addOther(SimDriver& driver, std::string_view entry) {
+std::optional<OtherDevicePlan> otherPlan(std::string_view entry) {
     const std::size_t colon = entry.find(':');
     if (colon == std::string_view::npos) {
-        return;
+        return std::nullopt;
     }
     const std::string_view serial = trim(entry.substr(0, colon));
     const std::string_view description = entry.substr(colon + 1);
     if (!validSerial(serial) || description.size() > kMaxDescriptionLength) {
-        return;
+        return std::nullopt;
     }
     for (char c : description) {
         if (c < ' ' || c >= 0x7F) {
-            return;
+            return std::nullopt;
         }
     }
-    driver.addOtherDevice(std::string(serial), std::string(description));
+    return OtherDevicePlan{std::string(serial), std::string(description)};
 }
 
 void installCommandLog(SimDriver& driver, const std::string& path) {
@@ -169,16 +154,7 @@ void installCommandLog(SimDriver& driver, const std::string& path) {
     std::shared_ptr<std::FILE> file(raw, [](std::FILE* f) { std::fclose(f); });
     driver.setCommandObserver(
         [file](std::uint64_t tickMs, std::string_view serial, std::string_view command) {
-            // Plain texts stay unquoted, so that a line reads "<tick> 42 PZ442GU".
-            auto shown = [](std::string_view text) {
-                const std::string quoted = escapedBytes(text);
-                return quoted.substr(1, quoted.size() - 2);
-            };
-            std::string line = std::to_string(tickMs) + ' ' + shown(serial) + ' ' + shown(command);
-            if (misaddressed(command, serial)) {
-                line += " MISADDRESSED";
-            }
-            line += '\n';
+            const std::string line = commandLogLine(tickMs, serial, command);
             std::fwrite(line.data(), 1, line.size(), file.get());
             std::fflush(file.get());
         });
@@ -197,23 +173,67 @@ SimSettings settingsFromEnvironment() {
             env("PZ4SIM_SEED")};
 }
 
-void configure(SimDriver& driver, const SimSettings& settings) {
-    const int noise = parseCount(settings.noise).value_or(0);
+SimPlan planFrom(const SimSettings& settings) {
+    SimPlan plan;
+    plan.noise = parseCount(settings.noise).value_or(0);
     if (!settings.supplies.empty()) {
         for (std::string_view entry : split(settings.supplies, ';')) {
-            addSupply(driver, entry, noise);
+            if (auto supply = supplyPlan(entry)) {
+                plan.supplies.push_back(std::move(*supply));
+            }
         }
     }
     if (!settings.otherDevices.empty()) {
         for (std::string_view entry : split(settings.otherDevices, ';')) {
-            addOther(driver, entry);
+            if (auto other = otherPlan(entry)) {
+                plan.otherDevices.push_back(std::move(*other));
+            }
         }
     }
-    if (auto extra = parseCount(settings.extraDevices)) {
-        driver.withDriverFaults([&](SimDriverFaults& f) { f.extraReportedNodes = *extra; });
+    plan.extraDevices = parseCount(settings.extraDevices).value_or(-1);
+    plan.logPath = settings.logPath;
+    return plan;
+}
+
+void setUpSupply(SimSupply& supply, const SupplyPlan& plan, int noise, std::uint64_t nowMs) {
+    supply.noise = noise;
+    // Readings start at 0 V and ramp to the set voltage, so a viewer sees them move.
+    supply.update(nowMs);
+    for (std::size_t ch = 0; ch < plan.channels.size(); ++ch) {
+        const int index = static_cast<int>(ch);
+        supply.setChannel(index, plan.channels[ch].state, plan.channels[ch].mode);
+        supply.setSetVoltage(index, plan.channels[ch].volts, nowMs);
     }
-    if (!settings.logPath.empty()) {
-        installCommandLog(driver, settings.logPath);
+}
+
+std::string commandLogLine(std::uint64_t tickMs, std::string_view serial,
+                           std::string_view command) {
+    // Plain texts stay unquoted, so that a line reads "<tick> 42 PZ442GU".
+    auto shown = [](std::string_view text) {
+        const std::string quoted = escapedBytes(text);
+        return quoted.substr(1, quoted.size() - 2);
+    };
+    std::string line = std::to_string(tickMs) + ' ' + shown(serial) + ' ' + shown(command);
+    if (misaddressed(command, serial)) {
+        line += " MISADDRESSED";
+    }
+    return line + '\n';
+}
+
+void configure(SimDriver& driver, const SimSettings& settings) {
+    const SimPlan plan = planFrom(settings);
+    for (const SupplyPlan& supply : plan.supplies) {
+        setUpSupply(driver.addSupply(supply.serial), supply, plan.noise, driver.clock().tickMs());
+    }
+    for (const OtherDevicePlan& other : plan.otherDevices) {
+        driver.addOtherDevice(other.serial, other.description);
+    }
+    if (plan.extraDevices >= 0) {
+        driver.withDriverFaults(
+            [&](SimDriverFaults& f) { f.extraReportedNodes = plan.extraDevices; });
+    }
+    if (!plan.logPath.empty()) {
+        installCommandLog(driver, plan.logPath);
     }
     if (auto latency = parseCount(settings.latencyMs)) {
         driver.latencyTimerMs = static_cast<std::uint32_t>(*latency);

@@ -2,9 +2,14 @@
 // can present chosen supplies to the unmodified program.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "sim/sim_driver.h"
+#include "sim/sim_supply.h"
 
 namespace pz4::sim {
 
@@ -27,6 +32,38 @@ struct SimSettings {
 };
 
 SimSettings settingsFromEnvironment();
+
+// What the settings describe, checked, for any simulator to set up.
+struct ChannelPlan {
+    char state = '1';
+    char mode = 'U';
+    double volts = 0.0;
+};
+struct SupplyPlan {
+    std::string serial;
+    std::array<ChannelPlan, 3> channels;
+};
+struct OtherDevicePlan {
+    std::string serial;
+    std::string description;
+};
+struct SimPlan {
+    std::vector<SupplyPlan> supplies;
+    std::vector<OtherDevicePlan> otherDevices;
+    int extraDevices = -1;  // -1: not set
+    int noise = 0;
+    std::string logPath;
+};
+
+// Malformed entries are left out.
+SimPlan planFrom(const SimSettings& settings);
+
+// Gives a supply its planned channels; readings start at 0 V and ramp to the set voltage.
+void setUpSupply(SimSupply& supply, const SupplyPlan& plan, int noise, std::uint64_t nowMs);
+
+// One line of the command log: the tick, the serial and the command, escaped so that every
+// command stays on its line.
+std::string commandLogLine(std::uint64_t tickMs, std::string_view serial, std::string_view command);
 
 // Adds what the settings describe to the driver. Malformed entries are skipped.
 void configure(SimDriver& driver, const SimSettings& settings);

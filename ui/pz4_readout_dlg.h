@@ -11,6 +11,7 @@
 #include <memory>
 #include <thread>
 
+#include "link/driver_choice.h"
 #include "link/ftdi_link.h"
 #include "protocol/device_session.h"
 #include "worker/readout_view.h"
@@ -26,9 +27,7 @@ class WindowCalls;
 
 // What the window needs from outside; tests replace the driver and the message boxes.
 struct DialogEnvironment {
-    std::function<std::unique_ptr<FtdiLink>()> makeLink = [] {
-        return std::make_unique<FtdiLink>();
-    };
+    std::function<std::unique_ptr<FtdiLink>()> makeLink = [] { return makeDriverLink(); };
     // A modal message with an OK button; null for the window's own message box.
     std::function<void(const QString&)> showMessage;
 };

@@ -1,0 +1,29 @@
+# A Debian package of the program: `cpack` in a build tree writes
+# pz4-control_<version>_<arch>.deb there, with the program, its desktop entry and icons, and
+# the udev rule for the supply's bridge.
+set(PZ4_PACKAGE_MAINTAINER "PZ4 Control developers <pz4-control@quorvin.invalid>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME pz4-control)
+set(CPACK_PACKAGE_VENDOR Quorvin)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Read out and set the Quorvin PZ4 high-voltage supply")
+set(CPACK_PACKAGE_DESCRIPTION
+    "PZ4 Control shows the measured voltage, current and state of each channel of PZ4 \
+supplies attached through their FTDI USB bridge, and sets their voltages. It uses FTDI's D2XX \
+library when it is installed and the kernel's serial ports otherwise.")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PZ4_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+# The scan of the program's libraries names Qt's core, GUI and widget packages, but not the
+# platform plugins Qt loads at run time: on Debian 12 the X11 one comes with libqt6gui6, the
+# others with qt6-qpa-plugins, which is named here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/../res/debian/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)

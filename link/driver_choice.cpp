@@ -1,0 +1,50 @@
+#include "link/driver_choice.h"
+
+#include <cstdlib>
+
+#if defined(PZ4_KERNEL_PORTS)
+#include "link/serial_ports.h"
+#endif
+
+namespace pz4 {
+namespace {
+
+#if defined(PZ4_KERNEL_PORTS)
+constexpr bool kKernelPortsBuilt = true;
+#else
+constexpr bool kKernelPortsBuilt = false;
+#endif
+
+}  // namespace
+
+DriverKind chooseDriver(std::string_view setting, bool libraryLoads, bool kernelPortsBuilt) {
+    if (setting == "d2xx") {
+        return DriverKind::D2xx;
+    }
+    if (setting == "kernel" && kernelPortsBuilt) {
+        return DriverKind::Kernel;
+    }
+    return libraryLoads || !kernelPortsBuilt ? DriverKind::D2xx : DriverKind::Kernel;
+}
+
+std::unique_ptr<FtdiLink> makeDriverLink() {
+    const char* value = std::getenv("PZ4_DRIVER");
+    const std::string_view setting = value != nullptr ? value : "";
+    // Kernel even if the library loaded: forced, so the vendor's library is not even loaded.
+    const bool forcedKernel = chooseDriver(setting, true, kKernelPortsBuilt) == DriverKind::Kernel;
+    std::unique_ptr<FtdiLink> library;
+    if (!forcedKernel) {
+        library = std::make_unique<FtdiLink>();
+    }
+    const bool loads = library != nullptr && library->driverLoaded();
+    if (chooseDriver(setting, loads, kKernelPortsBuilt) == DriverKind::D2xx) {
+        return library;
+    }
+#if defined(PZ4_KERNEL_PORTS)
+    return std::make_unique<FtdiLink>(serialPortEntries());
+#else
+    return library;
+#endif
+}
+
+}  // namespace pz4
