@@ -36,14 +36,16 @@ void DeviceSession::ForgetPreviousStatus() {
     statusDigitMissing = false;
 }
 
-DeviceSession* createActiveSession(std::unique_ptr<FtdiLink> link, const MessageFn& showMessage) {
-    DeviceSession* session = DeviceSession::create(std::move(link), showMessage).release();
-    ActiveSession.store(session);
+std::unique_ptr<DeviceSession> createActiveSession(std::unique_ptr<FtdiLink> link,
+                                                   const MessageFn& showMessage) {
+    auto session = DeviceSession::create(std::move(link), showMessage);
+    ActiveSession.store(session.get());
     return session;
 }
 
-void destroyActiveSession() {
-    delete ActiveSession.exchange(nullptr);
+void destroyActiveSession(std::unique_ptr<DeviceSession>& session) {
+    ActiveSession.store(nullptr);
+    session.reset();
 }
 
 }  // namespace pz4

@@ -82,9 +82,10 @@ class DeviceSession {
 // The session of the running window; null before its initialisation and after its shutdown.
 extern std::atomic<DeviceSession*> ActiveSession;
 
-// Creates the session and makes it the active one.
-DeviceSession* createActiveSession(std::unique_ptr<FtdiLink> link, const MessageFn& showMessage);
-// Destroys the active session, if any, and clears ActiveSession.
-void destroyActiveSession();
+// Creates the session and makes it the active one; the caller owns it.
+std::unique_ptr<DeviceSession> createActiveSession(std::unique_ptr<FtdiLink> link,
+                                                   const MessageFn& showMessage);
+// Clears ActiveSession, then destroys the session, if there is one.
+void destroyActiveSession(std::unique_ptr<DeviceSession>& session);
 
 }  // namespace pz4

@@ -1,5 +1,7 @@
 #include "protocol/numeric_reply.h"
 
+#include "protocol/leading_integer.h"
+
 namespace pz4 {
 namespace {
 
@@ -29,20 +31,9 @@ bool atSeparator(std::string_view text, std::size_t& pos) {
     return pos == text.size() || text[pos] == ',';
 }
 
-// As the C library's atoi: an optional sign, then digits up to the first non-digit. A token
-// holds at most nine characters, so the value always fits.
+// As atoi reads it; a token holds at most nine characters, so the value always fits.
 std::int32_t tokenValue(std::string_view token) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < token.size() && (token[i] == '+' || token[i] == '-')) {
-        negative = token[i] == '-';
-        ++i;
-    }
-    std::int32_t value = 0;
-    for (; i < token.size() && token[i] >= '0' && token[i] <= '9'; ++i) {
-        value = value * 10 + (token[i] - '0');
-    }
-    return negative ? -value : value;
+    return static_cast<std::int32_t>(leadingInteger(token));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "link/ftdi_link.h"
 #include "platform/clock.h"
 #include "sim/fake_sysfs.h"
 #include "sim/pty_supply.h"
@@ -24,8 +25,6 @@ namespace {
 
 using namespace pz4::sim;
 namespace fs = std::filesystem;
-
-constexpr const char* kSupplyDescription = "High Voltage PZ4";
 
 // Serving threads log concurrently; one line each, whole.
 class CommandLog {
@@ -99,9 +98,9 @@ int main(int argc, char* argv[]) {
         supply->setCommandObserver([&log, serial = supplyPlan.serial](std::string_view command) {
             log.add(serial, command);
         });
-        tree.plug(
-            {nodeName(supplies.size() + others.size()), kSupplyDescription, supplyPlan.serial},
-            supply->slavePath());
+        tree.plug({nodeName(supplies.size() + others.size()), std::string(pz4::kSupplyDescription),
+                   supplyPlan.serial},
+                  supply->slavePath());
         supplies.push_back(std::move(supply));
     }
     for (const OtherDevicePlan& other : plan.otherDevices) {

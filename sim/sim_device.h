@@ -15,13 +15,6 @@
 
 namespace pz4::sim {
 
-// The driver's status codes that the stand-in hands out.
-inline constexpr FT_STATUS kInvalidHandle = 1;
-inline constexpr FT_STATUS kDeviceNotFound = 2;
-inline constexpr FT_STATUS kDeviceNotOpened = 3;
-inline constexpr FT_STATUS kIoError = 4;
-inline constexpr FT_STATUS kInvalidParameter = 6;
-
 // 115200 baud, start bit + 8 data bits + stop bit.
 inline constexpr double kByteMs = 10.0 * 1000.0 / 115200.0;
 

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "link/ftdi_link.h"
 #include "sim/sim_device.h"
 
 namespace pz4::sim {
 namespace {
 
-constexpr std::string_view kSupplyDescription = "High Voltage PZ4";
 constexpr std::size_t kGarbageLength = 40;
 
 // Bytes no reply consists of: all above 0x7F, so none is a line end.

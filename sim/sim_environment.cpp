@@ -9,8 +9,8 @@
 #include <optional>
 #include <string_view>
 
-#include "link/wire_trace.h"
 #include <vector>
+#include "link/wire_trace.h"
 
 namespace pz4::sim {
 namespace {

@@ -1,10 +1,12 @@
 #include "ui/number_text.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdint>
 #include <locale>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace pz4::ui {
 namespace {
@@ -31,48 +33,30 @@ bool IsValidNumber(const char* text, int base) {
 }
 
 double leadingDecimalValue(const char* text) {
-    const char* p = text;
-    while (std::isspace(static_cast<unsigned char>(*p))) {
-        ++p;
+    std::string_view rest(text);
+    while (!rest.empty() && std::isspace(static_cast<unsigned char>(rest.front()))) {
+        rest.remove_prefix(1);
     }
-    const char* start = p;
-    if (*p == '+' || *p == '-') {
-        ++p;
-    }
-    const char* digitsStart = p;
-    while (isDigit(*p)) {
-        ++p;
-    }
-    bool digits = p != digitsStart;
-    if (*p == '.') {
-        ++p;
-        const char* fraction = p;
-        while (isDigit(*p)) {
-            ++p;
+    // from_chars takes no plus sign; atof does.
+    if (rest.starts_with('+')) {
+        rest.remove_prefix(1);
+        if (rest.starts_with('-')) {
+            return 0.0;
         }
-        digits = digits || p != fraction;
     }
-    if (!digits) {
+    // Decimal forms only: a digit, or a point and a digit, after an optional minus sign (no
+    // hexadecimal, infinity or NaN, which from_chars would take).
+    const std::string_view number = rest.starts_with('-') ? rest.substr(1) : rest;
+    const bool digitFirst = !number.empty() && isDigit(number.front());
+    const bool pointFirst = number.size() > 1 && number[0] == '.' && isDigit(number[1]);
+    if (!digitFirst && !pointFirst) {
         return 0.0;
     }
-    // An exponent counts only when digits follow it.
-    if (*p == 'e' || *p == 'E') {
-        const char* q = p + 1;
-        if (*q == '+' || *q == '-') {
-            ++q;
-        }
-        if (isDigit(*q)) {
-            while (isDigit(*q)) {
-                ++q;
-            }
-            p = q;
-        }
-    }
-    std::istringstream stream{std::string(start, p)};
-    stream.imbue(std::locale::classic());
     double value = 0.0;
-    stream >> value;
-    return stream.fail() ? 0.0 : value;
+    // A result out of range is no number, as the stream extraction had it.
+    const auto result =
+        std::from_chars(rest.data(), rest.data() + rest.size(), value, std::chars_format::general);
+    return result.ec == std::errc{} ? value : 0.0;
 }
 
 }  // namespace pz4::ui

@@ -11,14 +11,15 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "protocol/leading_integer.h"
 #include "res/resource.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/control_template.h"
+#include "ui/device_text.h"
 #include "ui/dialog_units.h"
 #include "ui/fonts.h"
 #include "ui/my_edit.h"
-#include "ui/window_calls.h"
 #include "worker/channel_tables.h"
 #include "worker/poll_worker.h"
 
@@ -36,43 +37,10 @@ constexpr long long kSerialValueLimit = 99999;
 
 const char* const kMessageTitle = "PZ4_ReadOut";
 
-// The value of the leading decimal number of text as atoi reads it, saturated instead of
-// overflowing; 0 when the text does not begin with a number.
-long long leadingInteger(const char* text) {
-    const char* p = text;
-    while (*p == ' ' || *p == '\t') {
-        ++p;
-    }
-    const bool negative = *p == '-';
-    if (*p == '+' || *p == '-') {
-        ++p;
-    }
-    long long value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        if (value < 1'000'000'000'000LL) {
-            value = value * 10 + (*p - '0');
-        }
-    }
-    return negative ? -value : value;
-}
-
-// Texts from and for the device are bytes; Latin-1 maps each byte to one character and back,
-// so a serial number survives the round trip through the box unchanged.
-QString fromDevice(std::string_view text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string toDevice(const QString& text) {
-    return text.toLatin1().toStdString();
-}
-
 }  // namespace
 
 CPZ4_ReadOutDlg::CPZ4_ReadOutDlg(DialogEnvironment environment, QWidget* parent)
-    : QDialog(parent),
-      environment_(std::move(environment)),
-      m_hIcon(programIcon()),
-      calls_(std::make_unique<WindowCalls>()) {
+    : QDialog(parent), environment_(std::move(environment)), m_hIcon(programIcon()) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromLatin1(kMainTemplate.title));
@@ -206,8 +174,9 @@ bool CPZ4_ReadOutDlg::OnInitDialog() {
     addSystemMenuEntry();
     setWindowIcon(m_hIcon);
 
-    DeviceSession* session = createActiveSession(environment_.makeLink(),
-                                                 [this](const char* text) { showMessage(text); });
+    session_ = createActiveSession(environment_.makeLink(),
+                                   [this](const char* text) { showMessage(text); });
+    DeviceSession* session = session_.get();
     fillChannelTables(NO_VALUE);
 
     session->deviceCount = session->link->listDevices();
@@ -357,6 +326,14 @@ void CPZ4_ReadOutDlg::closeSetFields() {
     }
 }
 
+void CPZ4_ReadOutDlg::clearReadouts() {
+    for (auto* edits : {&m_editVoltage, &m_editCurrent}) {
+        for (QLineEdit* edit : *edits) {
+            edit->setText(QString());
+        }
+    }
+}
+
 void CPZ4_ReadOutDlg::onSerialEdited() {
     const DeviceSession* session = ActiveSession.load();
     if (session == nullptr) {
@@ -374,97 +351,6 @@ void CPZ4_ReadOutDlg::insertSorted(const QString& text) {
         ++at;
     }
     m_comboSerial->insertItem(at, text);
-}
-
-// The worker's window operations, each carried out on the window thread.
-
-void CPZ4_ReadOutDlg::ShowReading(Readout field, std::string_view text) {
-    calls_->call([&] {
-        QLineEdit* edit = readout(static_cast<int>(field));
-        if (edit != nullptr && !supplyChanging_) {
-            edit->setText(fromDevice(text));
-        }
-    });
-}
-
-void CPZ4_ReadOutDlg::ClearReadings() {
-    calls_->call([&] {
-        clearReadouts();
-        // The worker starts over: from now on it reports the supply the operator chose.
-        supplyChanging_ = false;
-    });
-}
-
-void CPZ4_ReadOutDlg::clearReadouts() {
-    for (auto* edits : {&m_editVoltage, &m_editCurrent}) {
-        for (QLineEdit* edit : *edits) {
-            edit->setText(QString());
-        }
-    }
-}
-
-std::string CPZ4_ReadOutDlg::GetSetFieldText(int channel) {
-    std::string text;
-    calls_->call([&] { text = toDevice(setField(channel)->text()); });
-    return text;
-}
-
-void CPZ4_ReadOutDlg::SetSetFieldText(int channel, std::string_view text) {
-    calls_->call([&] {
-        if (!supplyChanging_) {
-            setField(channel)->setText(fromDevice(text));
-        }
-    });
-}
-
-void CPZ4_ReadOutDlg::SetSetFieldReadOnly(int channel, bool readOnly) {
-    calls_->call([&] {
-        if (!supplyChanging_) {
-            setField(channel)->setReadOnly(readOnly);
-        }
-    });
-}
-
-void CPZ4_ReadOutDlg::ResetSerialList() {
-    calls_->call([&] { m_comboSerial->clear(); });
-}
-
-void CPZ4_ReadOutDlg::AddSerial(std::string_view text) {
-    calls_->call([&] { insertSorted(fromDevice(text)); });
-}
-
-int CPZ4_ReadOutDlg::SerialListCount() {
-    int count = 0;
-    calls_->call([&] { count = m_comboSerial->count(); });
-    return count;
-}
-
-int CPZ4_ReadOutDlg::FindSerial(std::string_view text) {
-    int index = -1;
-    calls_->call([&] {
-        index =
-            m_comboSerial->findText(fromDevice(text), Qt::MatchExactly | Qt::MatchCaseSensitive);
-    });
-    return index;
-}
-
-void CPZ4_ReadOutDlg::SelectSerial(int index) {
-    calls_->call([&] {
-        m_comboSerial->setCurrentIndex(index >= 0 && index < m_comboSerial->count() ? index : -1);
-    });
-}
-
-void CPZ4_ReadOutDlg::ShowError(std::string_view text) {
-    calls_->call([&] {
-        // An operator who is already closing the window has nothing left to decide.
-        if (!shuttingDown_) {
-            showMessage(fromDevice(text));
-        }
-    });
-}
-
-void CPZ4_ReadOutDlg::PostCloseRequest() {
-    calls_->post([this] { close(); });
 }
 
 // Closing.
@@ -505,7 +391,7 @@ bool CPZ4_ReadOutDlg::ShutdownHandshake() {
         }
         worker_.join();
     }
-    destroyActiveSession();
+    destroyActiveSession(session_);
     shutDown_ = true;
     return true;
 }

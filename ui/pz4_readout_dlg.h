@@ -23,7 +23,6 @@ class QLineEdit;
 namespace pz4::ui {
 
 class CMyEdit;
-class WindowCalls;
 
 // What the window needs from outside; tests replace the driver and the message boxes.
 struct DialogEnvironment {
@@ -108,7 +107,7 @@ class CPZ4_ReadOutDlg : public QDialog, public ReadoutView {
     QComboBox* m_comboSerial = nullptr;
     QLineEdit* m_focusSink = nullptr;
     std::map<int, QWidget*> controls_;
-    std::unique_ptr<WindowCalls> calls_;
+    std::unique_ptr<DeviceSession> session_;
     std::thread worker_;
     bool shuttingDown_ = false;
     // The operator chose another supply and the worker has not yet started over: what it

@@ -113,14 +113,15 @@ TEST(DeviceSessionTest, TheActiveSessionLivesFromCreationToDestruction) {
     SimBench bench;
     bench.driver.addSupply("42");
     ASSERT_EQ(ActiveSession.load(), nullptr);
-    DeviceSession* session = createActiveSession(bench.makeLink(), nullptr);
-    EXPECT_EQ(ActiveSession.load(), session);
+    auto session = createActiveSession(bench.makeLink(), nullptr);
+    EXPECT_EQ(ActiveSession.load(), session.get());
     ASSERT_TRUE(session->link->openBySerial("42"));
 
-    destroyActiveSession();
+    destroyActiveSession(session);
     EXPECT_EQ(ActiveSession.load(), nullptr);
+    EXPECT_EQ(session, nullptr);
     EXPECT_EQ(bench.driver.openHandleCount(), 0);
-    destroyActiveSession();  // nothing left to destroy
+    destroyActiveSession(session);  // nothing left to destroy
 }
 
 // Destruction must not pull the link away from an exchange in progress.

@@ -190,7 +190,7 @@ TEST_F(ReadLineTest, BrokenReadsFail) {
         DWORD shortBy;
         DWORD claimExtra;
     };
-    for (const Case& c : {Case{"error status", 4, 0, 0}, Case{"short read", 0, 1, 0},
+    for (const Case& c : {Case{"error status", FT_IO_ERROR, 0, 0}, Case{"short read", 0, 1, 0},
                           Case{"one byte too many", 0, 0, 1}, Case{"far too many", 0, 0, 100000}}) {
         SCOPED_TRACE(c.name);
         open(scriptedEntries());

@@ -23,11 +23,6 @@
 namespace pz4::sim {
 namespace {
 
-constexpr FT_STATUS kInvalidHandle = 1;
-constexpr FT_STATUS kDeviceNotFound = 2;
-constexpr FT_STATUS kDeviceNotOpened = 3;
-constexpr FT_STATUS kIoError = 4;
-
 TEST(SimSupplyTest, AnswersEveryCommandWithItsOwnSerial) {
     SimSupply s("42");
     s.setChannel(0, '1', 'U');
@@ -252,7 +247,7 @@ TEST_F(SimDriverTest, FaultsGiveDefinedResults) {
     };
     DWORD written = 99;
     only([](SimFaults& f) { f.failWrite = true; });
-    EXPECT_EQ(write(h, std::string("PZ4GU") + '\0', &written), kIoError);
+    EXPECT_EQ(write(h, std::string("PZ4GU") + '\0', &written), FT_IO_ERROR);
     EXPECT_EQ(written, 0u);
 
     only([](SimFaults& f) { f.shortWrite = true; });
@@ -282,11 +277,11 @@ TEST_F(SimDriverTest, FaultsGiveDefinedResults) {
     EXPECT_EQ(queued(h), 0u);
     char buf[8];
     DWORD got = 7;
-    EXPECT_EQ(ft.FT_Read(h, buf, sizeof buf, &got), kIoError);
+    EXPECT_EQ(ft.FT_Read(h, buf, sizeof buf, &got), FT_IO_ERROR);
     EXPECT_EQ(got, 0u);
 
     only([](SimFaults& f) { f.failSetBaudRate = true; });
-    EXPECT_EQ(ft.FT_SetBaudRate(h, 115200), kIoError);
+    EXPECT_EQ(ft.FT_SetBaudRate(h, 115200), FT_IO_ERROR);
     EXPECT_EQ(ft.FT_SetDataCharacteristics(h, 8, 0, 0), FT_OK);
     const auto log = driver.wireLog();
     EXPECT_EQ(log[log.size() - 2].value, 115200u);
@@ -294,7 +289,7 @@ TEST_F(SimDriverTest, FaultsGiveDefinedResults) {
 
     DWORD count = 77;
     driver.withDriverFaults([](SimDriverFaults& f) { f.failCreateList = true; });
-    EXPECT_EQ(ft.FT_CreateDeviceInfoList(&count), kIoError);
+    EXPECT_EQ(ft.FT_CreateDeviceInfoList(&count), FT_IO_ERROR);
     EXPECT_EQ(count, 77u);
 }
 
@@ -303,32 +298,32 @@ TEST_F(SimDriverTest, UnplugAndStaleHandlesNeverCrash) {
     driver.addOtherDevice("A1", "FT232R USB UART");
     FT_HANDLE h = openFirst();
     FT_HANDLE again = nullptr;
-    EXPECT_EQ(ft.FT_Open(0, &again), kDeviceNotOpened);
-    EXPECT_EQ(ft.FT_Open(2, &again), kDeviceNotFound);
+    EXPECT_EQ(ft.FT_Open(0, &again), FT_DEVICE_NOT_OPENED);
+    EXPECT_EQ(ft.FT_Open(2, &again), FT_DEVICE_NOT_FOUND);
 
     write(h, std::string("PZ4GU") + '\0');
     clock.sleepMs(3);
     ASSERT_GT(queued(h), 0u);
     driver.unplug("1234567");  // mid-reply
     DWORD count = 55;
-    EXPECT_EQ(ft.FT_GetQueueStatus(h, &count), kIoError);
+    EXPECT_EQ(ft.FT_GetQueueStatus(h, &count), FT_IO_ERROR);
     EXPECT_EQ(count, 55u);
     char buf[64];
     DWORD got = 9;
-    EXPECT_EQ(ft.FT_Read(h, buf, sizeof buf, &got), kIoError);
+    EXPECT_EQ(ft.FT_Read(h, buf, sizeof buf, &got), FT_IO_ERROR);
     EXPECT_EQ(got, 0u);
-    EXPECT_EQ(write(h, "x"), kIoError);
-    EXPECT_EQ(ft.FT_Open(0, &again), kDeviceNotFound);  // gone since the listing
+    EXPECT_EQ(write(h, "x"), FT_IO_ERROR);
+    EXPECT_EQ(ft.FT_Open(0, &again), FT_DEVICE_NOT_FOUND);  // gone since the listing
 
     driver.replug("1234567");
-    EXPECT_EQ(write(h, "x"), kIoError);  // old handles stay dead
+    EXPECT_EQ(write(h, "x"), FT_IO_ERROR);  // old handles stay dead
     EXPECT_EQ(ft.FT_Close(h), FT_OK);
-    EXPECT_EQ(ft.FT_Close(h), kInvalidHandle);
+    EXPECT_EQ(ft.FT_Close(h), FT_INVALID_HANDLE);
     int local = 0;
     for (FT_HANDLE bad : {h, static_cast<FT_HANDLE>(&local), FT_HANDLE{nullptr}}) {
-        EXPECT_EQ(ft.FT_GetQueueStatus(bad, &count), kInvalidHandle);
-        EXPECT_EQ(ft.FT_Read(bad, buf, sizeof buf, &got), kInvalidHandle);
-        EXPECT_EQ(ft.FT_SetBaudRate(bad, 115200), kInvalidHandle);
+        EXPECT_EQ(ft.FT_GetQueueStatus(bad, &count), FT_INVALID_HANDLE);
+        EXPECT_EQ(ft.FT_Read(bad, buf, sizeof buf, &got), FT_INVALID_HANDLE);
+        EXPECT_EQ(ft.FT_SetBaudRate(bad, 115200), FT_INVALID_HANDLE);
     }
 
     // Back at the end of the order, with nothing of the old reply left.

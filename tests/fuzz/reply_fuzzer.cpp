@@ -138,7 +138,7 @@ FT_STATUS stubRead(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* read) {
     if (faulty && feed.fault == Fault::OverReported) {
         *read = n + 1;  // a broken driver's claim; nothing was written past n
     }
-    return faulty && feed.fault == Fault::ErrorStatus ? 4 /* FT_IO_ERROR */ : FT_OK;
+    return faulty && feed.fault == Fault::ErrorStatus ? FT_IO_ERROR : FT_OK;
 }
 
 constexpr D2xxEntries kStubEntries = {

@@ -72,7 +72,7 @@ TEST(WorkerSoakTest, KeepsItsPromisesThroughFaultsAndStopsCleanly) {
         }
     });
 
-    DeviceSession* session =
+    auto session =
         createActiveSession(std::make_unique<FtdiLink>(driver.entries(), clock), nullptr);
     session->deviceCount = session->link->listDevices();
     session->serial.store("42");
@@ -182,7 +182,7 @@ TEST(WorkerSoakTest, KeepsItsPromisesThroughFaultsAndStopsCleanly) {
         EXPECT_EQ(view.readout(currentReadout(ch)),
                   CurrentShown[i] == NO_VALUE ? "" : std::to_string(CurrentShown[i]));
     }
-    destroyActiveSession();
+    destroyActiveSession(session);
 }
 
 }  // namespace
