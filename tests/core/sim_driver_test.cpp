@@ -1,109 +1,21 @@
-// The simulated supply and driver that the other tests run against: what they answer, when
-// the bytes become readable, and that faults and unplugging never crash a caller.
+// The simulated driver that the other tests run against: when the bytes become readable, and
+// that faults and unplugging never crash a caller.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/library.h"
 #include "sim/sim_driver.h"
-#include "sim/sim_environment.h"
 #include "sim/sim_supply.h"
 #include "sim/virtual_clock.h"
-#include "tests/support/os.h"
 
 namespace pz4::sim {
 namespace {
-
-TEST(SimSupplyTest, AnswersEveryCommandWithItsOwnSerial) {
-    SimSupply s("42");
-    s.setChannel(0, '1', 'U');
-    s.setChannel(1, '1', 'I');
-    s.setChannel(2, '2', 'U');
-    s.rampVoltsPerSecond = 0;  // no ramp: readings follow the set voltage at once
-    s.setLoad(1, 3.0);
-
-    EXPECT_EQ(s.handleCommand("PZ442S 0,500", 0), "42,ok\r\n");
-    EXPECT_EQ(s.handleCommand("PZ4999S 1,-100", 0), "42,ok\r\n");
-    EXPECT_EQ(s.handleCommand("PZ442S 1,+100", 0), "42,ok\r\n");
-    EXPECT_EQ(s.handleCommand("PZ442S 3,100", 0), "ERR\r\n");
-    EXPECT_EQ(s.handleCommand("PZ442S 1,1.5", 0), "ERR\r\n");
-    EXPECT_EQ(s.handleCommand("PZ442S 1,", 0), "ERR\r\n");
-    EXPECT_EQ(s.handleCommand("PZ442S 1,1234567890123", 0), "ERR\r\n");
-    EXPECT_EQ(s.handleCommand("PZ442XY", 0), "ERR\r\n");
-    EXPECT_EQ(s.handleCommand("XX442GU", 0), "ERR\r\n");
-    EXPECT_EQ(s.handleCommand("", 0), "ERR\r\n");
-
-    // Channel 1 is on at 100 V into 3 Mohm: 33.3 uA and its standing 2 uA, reported as 35. The
-    // error channel holds its 0 V and draws only its standing 3 uA.
-    EXPECT_EQ(s.handleCommand("PZ4other GU", 1), "42,500,100,0\r\n");
-    EXPECT_EQ(s.handleCommand("PZ442GI", 1), "42,51,35,3\r\n");
-
-    const std::string status = *s.handleCommand("PZ442GSS", 1);
-    ASSERT_GT(status.size(), 30u);
-    EXPECT_LT(status.size(), 64u);
-    EXPECT_TRUE(status.ends_with("\r\n"));
-    EXPECT_EQ(status[0], '1');
-    EXPECT_EQ(status.substr(4, 3), "112");
-    EXPECT_EQ(status.substr(12, 3), "UIU");
-    s.setFirmwareDigit('A');
-    EXPECT_EQ(s.statusText(1)[0], 'A');
-}
-
-TEST(SimSupplyTest, TellsWhichSupplyACommandNames) {
-    const std::pair<std::string_view, const char*> cases[] = {
-        {"PZ442GU", "42"},       {"PZ442GI", "42"},   {"PZ41234GSS", "1234"},
-        {"PZ442S 1,-800", "42"}, {"PZ4S 0,5", ""},    {"PZ4GU", ""},
-        {"PZ442XY", nullptr},    {"XX42GU", nullptr}, {"PZ442S 1,1.5", nullptr},
-    };
-    for (const auto& [command, serial] : cases) {
-        SCOPED_TRACE(command);
-        const auto named = namedSerial(command);
-        ASSERT_EQ(named.has_value(), serial != nullptr);
-        if (serial != nullptr) {
-            EXPECT_EQ(*named, serial);
-        }
-    }
-    EXPECT_FALSE(misaddressed("PZ442GU", "42"));
-    EXPECT_TRUE(misaddressed("PZ41234GU", "42"));
-    EXPECT_FALSE(misaddressed("garbage", "42"));
-}
-
-TEST(SimSupplyTest, RampsTowardSetVoltageOnlyWhileOn) {
-    SimSupply s("7");
-    s.setChannel(0, '1', 'U');
-    s.setSetVoltage(0, 500, 1000);  // 100 V/s by default
-    EXPECT_EQ(s.handleCommand("PZ47GU", 3000), "7,200,0,0\r\n");
-    EXPECT_EQ(s.handleCommand("PZ47GU", 9000), "7,500,0,0\r\n");
-
-    s.update(9000);
-    s.setChannel(0, '0', 'U');
-    EXPECT_DOUBLE_EQ(s.channel(0, 10000).measuredVoltage, 400.0);
-    s.update(10000);
-    s.setChannel(0, '2', 'U');
-    EXPECT_DOUBLE_EQ(s.channel(0, 20000).measuredVoltage, 400.0);
-
-    // The flicker stays within the amplitude and averages out over three readings; channels
-    // that are not on read steady.
-    s.setChannel(0, '1', 'U');
-    s.setSetVoltage(0, 400, 20000);
-    s.noise = 2;
-    std::vector<std::string> readings;
-    for (int i = 0; i < 3; ++i) {
-        readings.push_back(*s.handleCommand("PZ47GU", 20000));
-    }
-    std::sort(readings.begin(), readings.end());
-    EXPECT_EQ(readings,
-              (std::vector<std::string>{"7,398,0,0\r\n", "7,400,0,0\r\n", "7,402,0,0\r\n"}));
-}
 
 // One supply opened through the entry points, in virtual time.
 class SimDriverTest : public ::testing::Test {
@@ -433,142 +345,6 @@ TEST(SimDriverThreadsTest, ChangesFromAnotherThreadWhileAWorkerPolls) {
     worker.join();
     EXPECT_GT(replies.load(), 0);
     EXPECT_EQ(driver.openHandleCount(), 0);
-}
-
-TEST(SimEnvironmentTest, BuildsDevicesAndSkipsMalformedEntries) {
-    VirtualClock clock;
-    SimDriver driver(clock);
-    const std::string logPath =
-        testing::TempDir() + "pz4sim_env_" + std::to_string(testing_support::processId());
-    std::remove(logPath.c_str());
-    SimSettings settings;
-    settings.supplies =
-        "42=1U@500,1I,0U; 77 ;bad=1U,1U;=1U,1U,1U;toolongserial12345;x=1U@abc,1U,1U;"
-        "y=1U,1U,1U,1U;;9=2U,1U@-20,0I";
-    settings.otherDevices = "A1:FT232R USB UART;nocolon;B2:";
-    settings.extraDevices = "3";
-    settings.noise = "oops";
-    settings.logPath = logPath;
-    configure(driver, settings);
-
-    D2xxEntries ft = driver.entries();
-    DWORD n = 0;
-    ASSERT_EQ(ft.FT_CreateDeviceInfoList(&n), FT_OK);
-    std::vector<FT_DEVICE_LIST_INFO_NODE> nodes(n);
-    ft.FT_GetDeviceInfoList(nodes.data(), &n);
-    std::vector<std::string> serials;
-    for (const auto& node : nodes) {
-        serials.emplace_back(node.SerialNumber);
-    }
-    EXPECT_EQ(serials,
-              (std::vector<std::string>{"42", "77", "9", "A1", "B2", "X0001", "X0002", "X0003"}));
-
-    EXPECT_EQ(driver.supply("42")->statusText(clock.tickMs()).substr(4, 11), "110 MOD:UIU");
-    EXPECT_EQ(driver.supply("77")->statusText(clock.tickMs()).substr(4, 11), "111 MOD:UUU");
-    EXPECT_EQ(driver.supply("9")->channel(1, clock.tickMs()).setVoltage, -20.0);
-    EXPECT_EQ(driver.supply("42")->noise, 0);
-    clock.advance(2000);  // ramping from 0 V
-    EXPECT_DOUBLE_EQ(driver.supply("42")->channel(0, clock.tickMs()).measuredVoltage, 200.0);
-
-    FT_HANDLE h = nullptr;
-    ASSERT_EQ(ft.FT_Open(0, &h), FT_OK);
-    char cmd[] = "PZ442GU";
-    DWORD w = 0;
-    ft.FT_Write(h, cmd, sizeof cmd, &w);
-    std::ifstream log(logPath);
-    std::string line;
-    ASSERT_TRUE(std::getline(log, line));
-    EXPECT_EQ(line, std::to_string(clock.tickMs()) + " 42 PZ442GU");
-    std::remove(logPath.c_str());
-}
-
-TEST(SimEnvironmentTest, NothingSetMeansNothingConfigured) {
-    VirtualClock clock;
-    SimDriver driver(clock);
-    configure(driver, SimSettings{});
-    DWORD n = 5;
-    D2xxEntries ft = driver.entries();
-    ASSERT_EQ(ft.FT_CreateDeviceInfoList(&n), FT_OK);
-    EXPECT_EQ(n, 0u);
-}
-
-// The stand-in library as the program loads it: by file, over the real clock.
-TEST(SimLibraryTest, ExportsTheDriverAndIsConfiguredFromTheEnvironment) {
-    const std::string logPath =
-        testing::TempDir() + "pz4sim_lib_" + std::to_string(testing_support::processId());
-    std::remove(logPath.c_str());
-    testing_support::setEnv("PZ4SIM_SUPPLIES", "42=1U,1I,0U;77");
-    testing_support::setEnv("PZ4SIM_LOG", logPath.c_str());
-
-    const platform::ModuleHandle lib = platform::loadLibrary(PZ4_SIM_DRIVER_FILE);
-    ASSERT_NE(lib, nullptr) << PZ4_SIM_DRIVER_FILE;
-    const auto sym = [lib](const char* name) { return platform::findSymbol(lib, name); };
-    for (const char* name : kD2xxEntryNames) {
-        EXPECT_NE(sym(name), nullptr) << name;
-    }
-    // Nothing of the simulator's own code is visible from outside.
-    EXPECT_EQ(sym("_ZN3pz43sim9SimDriver7entriesEv"), nullptr);
-    auto control = reinterpret_cast<int (*)(const char*)>(sym("pz4sim_control"));
-    auto commandCount = reinterpret_cast<int (*)()>(sym("pz4sim_command_count"));
-    auto create = reinterpret_cast<FT_CreateDeviceInfoList_t>(sym("FT_CreateDeviceInfoList"));
-    auto list = reinterpret_cast<FT_GetDeviceInfoList_t>(sym("FT_GetDeviceInfoList"));
-    auto open = reinterpret_cast<FT_Open_t>(sym("FT_Open"));
-    auto write = reinterpret_cast<FT_Write_t>(sym("FT_Write"));
-    auto queue = reinterpret_cast<FT_GetQueueStatus_t>(sym("FT_GetQueueStatus"));
-    auto read = reinterpret_cast<FT_Read_t>(sym("FT_Read"));
-    auto close = reinterpret_cast<FT_Close_t>(sym("FT_Close"));
-    ASSERT_TRUE(control && commandCount && create && list && open && write && queue && read &&
-                close);
-
-    DWORD n = 0;
-    ASSERT_EQ(create(&n), FT_OK);
-    ASSERT_EQ(n, 2u);
-    FT_DEVICE_LIST_INFO_NODE nodes[2];
-    list(nodes, &n);
-    EXPECT_STREQ(nodes[0].SerialNumber, "42");
-    EXPECT_STREQ(nodes[1].SerialNumber, "77");
-    EXPECT_STREQ(nodes[1].Description, "High Voltage PZ4");
-
-    FT_HANDLE h = nullptr;
-    ASSERT_EQ(open(0, &h), FT_OK);
-    char cmd[] = "PZ442GSS";
-    DWORD w = 0;
-    ASSERT_EQ(write(h, cmd, sizeof cmd, &w), FT_OK);
-    std::string reply;
-    for (int i = 0; i < 500 && !reply.ends_with('\n'); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        DWORD waiting = 0;
-        queue(h, &waiting);
-        std::string chunk(waiting, '\0');
-        DWORD got = 0;
-        read(h, chunk.data(), waiting, &got);
-        reply += chunk.substr(0, got);
-    }
-    EXPECT_EQ(reply.substr(0, 15), "1 S:110 MOD:UIU");
-    EXPECT_EQ(commandCount(), 1);
-
-    EXPECT_EQ(control("state 42 2 1 U"), 0);
-    EXPECT_EQ(control("silent 42 1"), 0);
-    EXPECT_EQ(control("err 42 0"), 0);
-    EXPECT_EQ(control("unplug 42"), 0);
-    EXPECT_EQ(write(h, cmd, sizeof cmd, &w), 4u);
-    EXPECT_EQ(control("replug 42"), 0);
-    for (const char* bad : {"", "unplug", "unplug nope", "silent 42 2", "state 42 3 1 U",
-                            "state 42 0 11 U", "frob 42", "unplug 42 extra"}) {
-        EXPECT_EQ(control(bad), -1) << bad;
-    }
-    EXPECT_EQ(control(nullptr), -1);
-    EXPECT_EQ(close(h), FT_OK);
-
-    std::ifstream log(logPath);
-    std::string line;
-    ASSERT_TRUE(std::getline(log, line));
-    EXPECT_TRUE(line.ends_with(" 42 PZ442GSS")) << line;
-
-    platform::unloadLibrary(lib);
-    testing_support::unsetEnv("PZ4SIM_SUPPLIES");
-    testing_support::unsetEnv("PZ4SIM_LOG");
-    std::remove(logPath.c_str());
 }
 
 }  // namespace
