@@ -8,7 +8,7 @@ target_link_libraries(pz4_real_driver_tests PRIVATE pz4_core pz4_test_support GT
 target_compile_definitions(pz4_real_driver_tests PRIVATE PZ4_REAL_D2XX="${PZ4_REAL_D2XX}")
 pz4_warnings(pz4_real_driver_tests)
 
-set(pz4_real_driver_properties TIMEOUT 60)
+set(pz4_real_driver_properties TIMEOUT 60 LABELS real)
 if(PZ4_SANITIZE STREQUAL "address")
     # The driver leaks a few small blocks of its own on every load and listing, and once it is
     # unloaded LeakSanitizer can no longer name it to suppress them. Memory errors are still

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QThread>
+#include <atomic>
 
 #include "ui/device_text.h"
 #include "ui/my_edit.h"
@@ -21,7 +22,20 @@ void onWindowThread(QObject* window, Fn fn) {
         fn();
         return;
     }
-    QMetaObject::invokeMethod(window, fn, Qt::BlockingQueuedConnection);
+    // Qt hands the call over and back in code the thread sanitizer cannot see into; these two
+    // flags say the same in a way it can, so that what each side wrote is seen by the other.
+    std::atomic<bool> handedOver{false};
+    std::atomic<bool> done{false};
+    handedOver.store(true, std::memory_order_release);
+    QMetaObject::invokeMethod(
+        window,
+        [&] {
+            handedOver.load(std::memory_order_acquire);
+            fn();
+            done.store(true, std::memory_order_release);
+        },
+        Qt::BlockingQueuedConnection);
+    done.load(std::memory_order_acquire);
 }
 
 }  // namespace
