@@ -7,7 +7,8 @@ is plain arithmetic, so the same script always gives the same bytes.
 
 The mark: an amber lightning bolt on a dark blue rounded square. The logo is
 the same bolt on a full dark blue tile with "PZ4" lettered underneath (24-bit,
-so it has no transparency and no rounded corners to clash with the window).
+so it has no transparency and no rounded corners to clash with the window),
+both in its upper part, which is all the window shows of it.
 """
 
 import math
@@ -143,11 +144,14 @@ def letters_pz4(x0, y0, height, gap):
 
 
 def logo(size):
-    height, gap, stroke = size * 0.19, size * 0.09, size * 0.06
+    # The window shows only the upper part of the bitmap (about 115 of its 128 rows, fewer
+    # with a smaller dialog font): the bolt and the lettering keep to the top 72 %, and below
+    # them the tile runs on plain, so that wherever the window's edge falls the logo is whole.
+    height, gap, stroke = size * 0.17, size * 0.08, size * 0.055
     lines, right = letters_pz4(0, 0, height, gap)
-    dx, dy = (size - right) / 2, size * 0.73
+    dx, dy = (size - right) / 2, size * 0.52
     lines = [((ax + dx, ay + dy), (bx + dx, by + dy)) for (ax, ay), (bx, by) in lines]
-    bolt = placed(BOLT, size * 0.18, size * 0.05, size * 0.62)
+    bolt = placed(BOLT, size * 0.285, size * 0.03, size * 0.44)
     return render(size, [
         (NAVY, lambda px, py: -1.0),  # the tile fills the whole bitmap
         (AMBER, polygon(bolt)),
