@@ -1,0 +1,134 @@
+// The main window's controls, built from its template in dialog units: the readouts, the set
+// fields, the serial-number box, the logo and the focus sink.
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+
+#include "res/resource.h"
+#include "ui/control_template.h"
+#include "ui/dialog_units.h"
+#include "ui/my_edit.h"
+#include "ui/pz4_readout_dlg.h"
+
+namespace pz4::ui {
+
+void CPZ4_ReadOutDlg::buildControls() {
+    const DialogTemplate& t = kMainTemplate;
+    QFont dialogFont(QString::fromLatin1(t.fontFace));
+    dialogFont.setPointSize(t.fontPoints);
+    setFont(dialogFont);
+    const DialogUnits du = DialogUnits::of(dialogFont);
+    // Controls sit at fixed places; resizing the window moves nothing.
+    resize(du.x(t.width), du.y(t.height));
+
+    int voltage = 0;
+    int current = 0;
+    int set = 0;
+    for (const ControlSpec& c : t.controls) {
+        const QRect r = du.map(c.x, c.y, c.width, c.height);
+        QWidget* widget = nullptr;
+        switch (c.kind) {
+            case ControlKind::Readout: {
+                auto* edit = new QLineEdit(this);
+                edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                // Besides the focus rules, read-only shuts the paths that need no keyboard
+                // focus (a context menu's Paste, a drop, a middle-click paste): a readout shows
+                // only what the supply reported.
+                edit->setReadOnly(true);
+                edit->installEventFilter(this);
+                connect(edit, &QLineEdit::textChanged, this, [this, edit] {
+                    // Only a readout that holds the focus gives it away: taking it from a set
+                    // field would commit a half-typed value.
+                    if (edit->hasFocus()) {
+                        moveFocusToSink();
+                    }
+                });
+                if (c.id <= IDC_VOLTAGE3) {
+                    m_editVoltage[static_cast<std::size_t>(voltage++)] = edit;
+                } else {
+                    m_editCurrent[static_cast<std::size_t>(current++)] = edit;
+                }
+                widget = edit;
+                break;
+            }
+            case ControlKind::Label: {
+                auto* label = new QLabel(QString::fromLatin1(c.text), this);
+                label->setTextFormat(Qt::PlainText);
+                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                widget = label;
+                break;
+            }
+            case ControlKind::SerialBox: {
+                m_comboSerial = new QComboBox(this);
+                m_comboSerial->setEditable(true);
+                m_comboSerial->setInsertPolicy(QComboBox::NoInsert);
+                m_comboSerial->setCompleter(nullptr);
+                connect(m_comboSerial, &QComboBox::activated, this,
+                        &CPZ4_ReadOutDlg::onSerialChosen);
+                connect(m_comboSerial->lineEdit(), &QLineEdit::textEdited, this,
+                        &CPZ4_ReadOutDlg::onSerialEdited);
+                m_comboSerial->setGeometry(r.x(), r.y(), r.width(),
+                                           m_comboSerial->sizeHint().height());
+                widget = m_comboSerial;
+                break;
+            }
+            case ControlKind::Bitmap: {
+                auto* picture = new QLabel(this);
+                const QPixmap logo(QString::fromLatin1(c.text));
+                picture->setPixmap(logo);
+                // The picture takes its image's size, whatever the template says.
+                picture->setGeometry(r.x(), r.y(), logo.width(), logo.height());
+                widget = picture;
+                break;
+            }
+            case ControlKind::SetField: {
+                auto* field = new CMyEdit(c.id, this);
+                field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                field->installEventFilter(this);
+                m_editSet[static_cast<std::size_t>(set++)] = field;
+                widget = field;
+                break;
+            }
+            case ControlKind::FocusSink: {
+                // Visible to Qt so that it can hold the focus, but of no size: nobody sees it.
+                m_focusSink = new QLineEdit(this);
+                m_focusSink->setFrame(false);
+                m_focusSink->setGeometry(r.x(), r.y(), 0, 0);
+                widget = m_focusSink;
+                break;
+            }
+            case ControlKind::Icon:
+            case ControlKind::Button:
+                break;
+        }
+        if (widget == nullptr) {
+            continue;
+        }
+        if (c.kind == ControlKind::Readout || c.kind == ControlKind::Label ||
+            c.kind == ControlKind::SetField) {
+            widget->setGeometry(r);
+        }
+        if (c.id >= 0) {
+            controls_[c.id] = widget;
+        }
+    }
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+}
+
+QLineEdit* CPZ4_ReadOutDlg::readout(int controlId) const {
+    if (controlId >= IDC_VOLTAGE1 && controlId <= IDC_VOLTAGE3) {
+        return m_editVoltage[static_cast<std::size_t>(controlId - IDC_VOLTAGE1)];
+    }
+    if (controlId >= IDC_CURRENT1 && controlId <= IDC_CURRENT3) {
+        return m_editCurrent[static_cast<std::size_t>(controlId - IDC_CURRENT1)];
+    }
+    return nullptr;
+}
+
+QWidget* CPZ4_ReadOutDlg::control(int controlId) const {
+    const auto it = controls_.find(controlId);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+}  // namespace pz4::ui
