@@ -60,6 +60,7 @@ class CPZ4_ReadOutDlg : public QDialog, public ReadoutView {
     void ClearReadings() override;
     std::string GetSetFieldText(int channel) override;
     void SetSetFieldText(int channel, std::string_view text) override;
+    void PrefillSetField(int channel, std::string_view text) override;
     void SetSetFieldReadOnly(int channel, bool readOnly) override;
     void ResetSerialList() override;
     void AddSerial(std::string_view text) override;

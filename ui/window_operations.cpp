@@ -71,6 +71,18 @@ void CPZ4_ReadOutDlg::SetSetFieldText(int channel, std::string_view text) {
     });
 }
 
+void CPZ4_ReadOutDlg::PrefillSetField(int channel, std::string_view text) {
+    onWindowThread(this, [&] {
+        CMyEdit* field = setField(channel);
+        // A field the operator is in, or has edited, is theirs: emptied to type a new value, it
+        // stays empty.
+        if (!supplyChanging_ && field->text().isEmpty() && !field->hasFocus() &&
+            !field->isModified()) {
+            field->setText(fromDevice(text));
+        }
+    });
+}
+
 void CPZ4_ReadOutDlg::SetSetFieldReadOnly(int channel, bool readOnly) {
     onWindowThread(this, [&] {
         if (!supplyChanging_) {

@@ -198,9 +198,8 @@ bool PollWorker::showReadings(const ReadingKind& kind) {
         view_.ShowReading(kind.readout(ch), formatReading(text, value));
         // Only a field the status opened for set values: no number stands in a field of a
         // channel that takes none, or whose state is not known yet.
-        if (kind.prefillsSetField && session_.status.channelTakesSetValues(ch) &&
-            view_.GetSetFieldText(ch).empty()) {
-            view_.SetSetFieldText(ch, text.data());
+        if (kind.prefillsSetField && session_.status.channelTakesSetValues(ch)) {
+            view_.PrefillSetField(ch, text.data());
         }
     }
     return true;

@@ -1,5 +1,6 @@
 // The window operations the worker uses. Called from the worker's thread; every operation but
-// ShowError and PostCloseRequest returns only when the window has carried it out.
+// PostCloseRequest returns only when the window has carried it out (ShowError when the operator
+// has dismissed its message).
 #pragma once
 
 #include <string>
@@ -33,6 +34,10 @@ class ReadoutView {
     virtual void ClearReadings() = 0;
     virtual std::string GetSetFieldText(int channel) = 0;
     virtual void SetSetFieldText(int channel, std::string_view text) = 0;
+    // Puts the measured voltage into the channel's set field if the field is empty and the
+    // operator is not at it (it has no focus and holds no edit of theirs), in one step on the
+    // window's side: a reading must never mix into what the operator is typing.
+    virtual void PrefillSetField(int channel, std::string_view text) = 0;
     virtual void SetSetFieldReadOnly(int channel, bool readOnly) = 0;
     virtual void ResetSerialList() = 0;
     // The list keeps itself sorted, so an entry's place need not be its place in the driver's.

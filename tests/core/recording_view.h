@@ -52,6 +52,18 @@ class RecordingView final : public ReadoutView {
         record("SetSetFieldText " + std::to_string(channel) + " " + shown(text));
     }
 
+    // Records as the two operations a window without an operator comes to: a look, and the text
+    // when the field was empty.
+    void PrefillSetField(int channel, std::string_view text) override {
+        std::lock_guard lock(mutex_);
+        record("GetSetFieldText " + std::to_string(channel));
+        auto& field = fields_.at(static_cast<std::size_t>(channel));
+        if (field.text.empty()) {
+            field.text = std::string(text);
+            record("SetSetFieldText " + std::to_string(channel) + " " + shown(text));
+        }
+    }
+
     void SetSetFieldReadOnly(int channel, bool readOnly) override {
         std::lock_guard lock(mutex_);
         fields_.at(static_cast<std::size_t>(channel)).readOnly = readOnly;

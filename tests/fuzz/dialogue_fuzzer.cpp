@@ -230,6 +230,12 @@ class CheckingView final : public ReadoutView {
     void SetSetFieldText(int channel, std::string_view text) override {
         fields_.at(static_cast<std::size_t>(channel)) = std::string(text);
     }
+    void PrefillSetField(int channel, std::string_view text) override {
+        auto& field = fields_.at(static_cast<std::size_t>(channel));
+        if (field.empty()) {
+            field = std::string(text);
+        }
+    }
     void SetSetFieldReadOnly(int channel, bool) override {
         check(channel >= 0 && channel < 3, "a set field that does not exist");
     }

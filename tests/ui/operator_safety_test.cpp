@@ -43,6 +43,10 @@ class OperatorSafetyTest : public QObject {
             << QStringList{"visit", "type 350", "enter", "leave"} << QStringList{"42 PZ442S 0,350"};
         QTest::newRow("another application takes the focus")
             << QStringList{"visit", "type 350", "away", "back"} << QStringList{};
+        // Emptied to type a new value while the readings move: no reading mixes in.
+        QTest::newRow("emptied, readings change, typed, Enter")
+            << QStringList{"visit", "clear", "readings change", "type 350", "enter"}
+            << QStringList{"42 PZ442S 0,350"};
     }
 
     void onlyConfirmedValuesReachTheWire() {
@@ -63,6 +67,15 @@ class OperatorSafetyTest : public QObject {
                 QTest::keyClicks(field, step.section(' ', 1));
             } else if (step == "enter") {
                 QTest::keyClick(field, Qt::Key_Return);
+            } else if (step == "clear") {
+                QTest::keyClick(field, Qt::Key_End);
+                QTest::keyClick(field, Qt::Key_Home, Qt::ShiftModifier);
+                QTest::keyClick(field, Qt::Key_Backspace);
+                QCOMPARE(field->text(), QString());
+            } else if (step == "readings change") {
+                const QString shown = f->readoutText(IDC_VOLTAGE1);
+                QTRY_VERIFY_WITH_TIMEOUT(f->readoutText(IDC_VOLTAGE1) != shown, 5000);
+                QCOMPARE(field->text(), QString());
             } else if (step == "leave") {
                 QTest::mouseClick(f->dlg->readout(IDC_VOLTAGE2), Qt::LeftButton);
                 QVERIFY(!field->hasFocus());
@@ -77,6 +90,10 @@ class OperatorSafetyTest : public QObject {
                 QCOMPARE(field->text(), QString("350"));
             }
         }
+        if (!sent.isEmpty()) {
+            QTRY_COMPARE_WITH_TIMEOUT(f->setCommands(), sent, 5000);
+        }
+        // A few more passes: nothing more, and nothing twice.
         QTest::qWait(kPassesMs);
         QCOMPARE(f->setCommands(), sent);
     }
