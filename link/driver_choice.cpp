@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/library.h"
+
 #if defined(PZ4_KERNEL_PORTS)
 #include "link/serial_ports.h"
 #endif
@@ -32,18 +34,20 @@ std::unique_ptr<FtdiLink> makeDriverLink() {
     const std::string_view setting = value != nullptr ? value : "";
     // Kernel even if the library loaded: forced, so the vendor's library is not even loaded.
     const bool forcedKernel = chooseDriver(setting, true, kKernelPortsBuilt) == DriverKind::Kernel;
-    std::unique_ptr<FtdiLink> library;
+    bool loads = false;
     if (!forcedKernel) {
-        library = std::make_unique<FtdiLink>();
+        // A look first, so that only the link chosen is made (and opens the wire trace).
+        const platform::ModuleHandle library = platform::loadLibrary(kDriverLibraryName);
+        loads = library != nullptr;
+        platform::unloadLibrary(library);
     }
-    const bool loads = library != nullptr && library->driverLoaded();
     if (chooseDriver(setting, loads, kKernelPortsBuilt) == DriverKind::D2xx) {
-        return library;
+        return std::make_unique<FtdiLink>();
     }
 #if defined(PZ4_KERNEL_PORTS)
     return std::make_unique<FtdiLink>(serialPortEntries());
 #else
-    return library;
+    return std::make_unique<FtdiLink>();
 #endif
 }
 

@@ -72,6 +72,8 @@ class FtdiLink {
     // The last line read ended at a line end or filled the buffer; false when silence cut it
     // short or nothing came.
     bool lastLineWhole() const { return lineWhole_; }
+    // ... and ended as a reply ends: one line, with nothing of another before or behind it.
+    bool lastLineClean() const { return lineClean_; }
     // The caller found the last line no answer to its command (an empty line, another form):
     // the line is out of step, and the next command waits as after a reply that never came.
     void markOutOfStep() { unsettle(); }
@@ -111,7 +113,7 @@ class FtdiLink {
     };
     Discarded discardWaiting(DWORD waiting);
     bool dropStaleInput();
-    bool lineStaysQuiet();
+    bool lineStaysQuiet(bool& noise);
     // The last exchange went wrong: its reply, or part of it, may still come.
     void unsettle();
     void trace(std::string_view event, std::string_view detail);
@@ -138,6 +140,7 @@ class FtdiLink {
     // The next line counts only if the line stays quiet after it.
     bool confirmNextLine_ = false;
     bool lineWhole_ = false;
+    bool lineClean_ = false;
 };
 
 }  // namespace pz4

@@ -22,19 +22,25 @@ std::int32_t FtdiLink::readLine(char* buffer, std::int32_t room) {
     const bool confirm = std::exchange(confirmNextLine_, false);
     LineEnd end;
     const std::int32_t count = collectLine(buffer, room, end);
+    const bool clean = endsCleanly(buffer, count, end);
     lineWhole_ = count > 0 && (end.at >= 0 || count >= room);
-    if (!endsCleanly(buffer, count, end)) {
+    // A full buffer holds no line end at all: one long line, and nothing of another.
+    lineClean_ = lineWhole_ && (clean || end.at < 0);
+    if (!clean) {
         unsettle();
         // After an exchange went wrong, bytes behind the line may be this command's reply.
         return confirm ? 0 : count;
     }
     if (confirm) {
-        if (!lineStaysQuiet()) {
+        bool noise = false;
+        if (!lineStaysQuiet(noise)) {
             // Two lines for one command: which one answers it cannot be told.
             unsettle();
             return 0;
         }
-        lineUnsettled_ = false;
+        // Bytes without a line end after the reply may begin a line still to come: the next
+        // command waits for quiet and is confirmed in turn.
+        lineUnsettled_ = noise;
     }
     return count;
 }
@@ -125,8 +131,9 @@ bool FtdiLink::endsCleanly(const char* buffer, std::int32_t count, const LineEnd
     return (onlyItsEnd || crLf) && std::none_of(buffer, buffer + end.at, isTerminator);
 }
 
-// After an exchange went wrong: no further line may follow the one just read.
-bool FtdiLink::lineStaysQuiet() {
+// After an exchange went wrong: no further line may follow the one just read. noise tells
+// whether other bytes came.
+bool FtdiLink::lineStaysQuiet(bool& noise) {
     const std::uint64_t start = clock_.tickMs();
     while (clock_.tickMs() - start < kConfirmMs) {
         clock_.sleepMs(kIdlePauseMs);
@@ -138,8 +145,8 @@ bool FtdiLink::lineStaysQuiet() {
         if (waiting == 0) {
             continue;
         }
-        // Noise without a line end is the next drain's business; another line is not.
         const Discarded found = discardWaiting(waiting);
+        noise = noise || found.news;
         if (!found.ok || found.lineEnd) {
             return false;
         }

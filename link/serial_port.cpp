@@ -68,7 +68,9 @@ SerialPort::SerialPort(const char* path) {
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    tio.c_cc[VMIN] = 0;
+    // With VMIN 0 a read with nothing waiting returns 0, which is how a hang-up reads; with 1
+    // the non-blocking descriptor says EAGAIN instead.
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
         ::close(fd);
@@ -111,8 +113,11 @@ bool SerialPort::setBaudRate(std::uint32_t baud) {
             speed = code;
         }
     }
+    if (speed == 0) {
+        return false;  // a rate the port does not know; the port itself is fine
+    }
     termios tio{};
-    if (speed == 0 || ::tcgetattr(fd_, &tio) != 0) {
+    if (::tcgetattr(fd_, &tio) != 0) {
         noteGone(errno);
         return false;
     }

@@ -12,6 +12,13 @@ namespace pz4 {
 
 using namespace wire_timing;
 
+namespace {
+
+// Stale bytes are read and thrown away this many at a time.
+constexpr DWORD kDrainChunk = 256;
+
+}  // namespace
+
 FtdiLink::WriteResult FtdiLink::writeCommand(const char* text) {
     if (closing || handle_ == nullptr) {
         return WriteResult::NotSent;
@@ -44,7 +51,7 @@ FtdiLink::WriteResult FtdiLink::writeCommand(const char* text) {
 }
 
 FtdiLink::Discarded FtdiLink::discardWaiting(DWORD waiting) {
-    std::array<char, 256> scratch;
+    std::array<char, kDrainChunk> scratch;
     const DWORD asked = std::min<DWORD>(waiting, static_cast<DWORD>(scratch.size()));
     DWORD got = 0;
     const FT_STATUS status = entries_.FT_Read(handle_, scratch.data(), asked, &got);
@@ -97,7 +104,7 @@ bool FtdiLink::dropStaleInput() {
                 return false;
             }
             lineUnsettled_ = lineUnsettled_ || found.news;
-            dropped += waiting;
+            dropped += std::min<DWORD>(waiting, kDrainChunk);
             lastByteMs = now;
         } else if (!lineUnsettled_ ||
                    (now - lastByteMs >= kSettleQuietMs && now >= lateReplyUntilMs_)) {

@@ -52,14 +52,14 @@ bool DeviceSession::SendSetCommand(std::int32_t channel, std::int32_t value) {
         return false;
     }
     reply[static_cast<std::size_t>(received)] = '\0';
-    if (isErrorReply(reply.data())) {
-        return false;
-    }
     CommandText expected;
     if (!formatAcknowledgement(expected, addressee)) {
         return false;
     }
-    if (std::string_view(reply.data()) != std::string_view(expected.data())) {
+    // Anything but the acknowledgement (an error reply too) leaves the line out of step: what
+    // else the supply had to say may still be on its way.
+    if (isErrorReply(reply.data()) ||
+        std::string_view(reply.data()) != std::string_view(expected.data())) {
         link->markOutOfStep();
         return false;
     }
@@ -84,10 +84,10 @@ std::int32_t DeviceSession::QueryValues(const char* command, Readings& readings)
         return 0;
     }
     reply[static_cast<std::size_t>(received)] = '\0';
-    if (isErrorReply(reply.data())) {
-        return 0;
-    }
-    if (!parseNumericReply(reply.data(), addressed().view(), readings)) {
+    // A reply that carries no readings of this supply (an error reply too) leaves the line out
+    // of step: what else the supply had to say may still be on its way.
+    if (isErrorReply(reply.data()) ||
+        !parseNumericReply(reply.data(), addressed().view(), readings)) {
         link->markOutOfStep();
         return 0;
     }
@@ -103,8 +103,9 @@ std::int32_t DeviceSession::QueryStatus(StatusReply& reply) {
     clock().sleepMs(0);
     const std::int32_t received =
         link->readLine(reply.data(), static_cast<std::int32_t>(reply.size()) - 1);
-    // Bytes that trailed off into silence (noise, half a reply) are no status reply.
-    return link->lastLineWhole() ? received : 0;
+    // Bytes that trailed off into silence (noise, half a reply) are no status reply, and a line
+    // behind another is none either: the positions read would be the other line's.
+    return link->lastLineWhole() && link->lastLineClean() ? received : 0;
 }
 
 }  // namespace pz4

@@ -116,6 +116,10 @@ int CPZ4_ReadOutDlg::FindSerial(std::string_view text) {
 
 void CPZ4_ReadOutDlg::SelectSerial(int index) {
     onWindowThread(this, [&] {
+        // The worker found the index before the operator chose again: the box shows the choice.
+        if (supplyChanging_ && ActiveSession.load() != nullptr) {
+            index = FindSerial(ActiveSession.load()->serial.load().view());
+        }
         m_comboSerial->setCurrentIndex(index >= 0 && index < m_comboSerial->count() ? index : -1);
     });
 }

@@ -50,12 +50,18 @@ void copyText(StatusBytes& to, const StatusBytes& from) {
 bool presentStatus(DeviceSession& session, ReadoutView& view, const StatusReply& reply,
                    std::int32_t received) {
     if (!statusReplyAccepted(received)) {
+        // A short line is no status reply: the line is out of step until it has settled.
+        if (received > 0) {
+            session.link->markOutOfStep();
+        }
         return false;
     }
     // One garbled reply (a burst of noise, a numeric reply out of step) is no verdict on the
     // firmware, which would fail the same way every time: it changes nothing.
     if (reply[0] < '0' || reply[0] > '9') {
         if (!std::exchange(session.statusDigitMissing, true)) {
+            // Whatever it was, the line is out of step until it has settled again.
+            session.link->markOutOfStep();
             return false;
         }
         std::array<char, 160> message;

@@ -272,8 +272,10 @@ TEST_F(ExchangesTest, StatusRepliesAreCountedWithTheirLineEnd) {
         {text29 + "\n", 30, text29, false},
         {"ERR" + text29.substr(3) + "xyz\r\n", 34, "ERR" + text29.substr(3) + "xyz", true},
         {std::string(80, '7'), 69, std::string(69, '7'), true},
-        // Bytes that trail off into silence are no reply, however many.
+        // Bytes that trail off into silence are no reply, however many, and neither is a line
+        // behind another: its positions would be read from the other.
         {std::string(40, '7'), 0, std::string(40, '7'), false},
+        {"7\r\n" + text29 + "\r\n", 0, "7\r\n" + text29, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reply);

@@ -2,15 +2,16 @@
 // input: every command written takes the next answer, which arrives after a delay and in pieces
 // the input chooses. So the drain of stale bytes, the exchanges, the status handling and the
 // giving up of a connection all meet arbitrary bytes at arbitrary times. Whatever comes, a
-// reading may only be shown if a well-formed reply naming the supply carried it for that
-// channel (a reply later than the worker's patience may be taken for another query's: which
-// query a line answers is beyond this check), and the worker's state stays within its bounds.
+// voltage may only be shown if a well-formed reply to a voltage query carried it for that
+// channel, a current only from a reply to a current query, and the worker's state stays within
+// its bounds. Answers start at most 765 ms late: a reply later than the worker waits for counts
+// as lost, and is beyond what this can hold the worker to.
 //
 // Input layout (tests/fuzz/make-corpus writes seeds in this form):
 //   byte 0      serial length L (1 + b % 6), then L bytes of serial text
 //   byte        passes to run (1 + b % 24)
 //   byte        set value for channel 0 (b * 8), confirmed before the fifth pass
-//   then, for each command in turn: delay (b * 5 ms), piece gap (b % 64 ms), piece size
+//   then, for each command in turn: delay (b * 3 ms), piece gap (b % 64 ms), piece size
 //   (1 + b % 32), length N, then N bytes of answer; once the input runs out, silence
 #include <array>
 #include <cstddef>
@@ -57,8 +58,9 @@ struct Dialogue {
     std::string serial;
     std::deque<Arrival> line;  // bytes on their way, in time order
     std::string sinceLineEnd;  // what the supply sent after its last line end
-    // Per channel, the values that well-formed replies naming the supply carried.
-    std::array<std::set<std::int64_t>, 3> carried;
+    // Per kind of query (0 voltages, 1 currents, 2 anything else) and channel, the values that
+    // well-formed replies naming the supply carried.
+    std::array<std::array<std::set<std::int64_t>, 3>, 3> carried;
 
     std::uint8_t take() {
         if (size == 0) {
@@ -73,8 +75,9 @@ Dialogue dialogue;
 int handleToken;
 
 // The reply grammar, written out again: the serial, one to three fields of a comma and a value
-// of at most nine digits or signs, blanks before a comma or the end. Notes what it carried.
-void noteIfWellFormed(std::string_view text) {
+// of at most nine digits or signs, blanks before a comma or the end. Notes what it carried, as
+// an answer to a query of that kind.
+void noteIfWellFormed(std::string_view text, std::size_t kind) {
     if (!text.starts_with(dialogue.serial)) {
         return;
     }
@@ -104,13 +107,15 @@ void noteIfWellFormed(std::string_view text) {
         skipBlanks();
     }
     for (int i = 0; i < fields; ++i) {
-        dialogue.carried[static_cast<std::size_t>(i)].insert(values[static_cast<std::size_t>(i)]);
+        dialogue.carried[kind][static_cast<std::size_t>(i)].insert(
+            values[static_cast<std::size_t>(i)]);
     }
 }
 
-// Each command takes the next answer from the input.
-void answer() {
-    const std::uint64_t delay = dialogue.take() * 5u;
+// Each command takes the next answer from the input; a line counts as an answer to the command
+// whose answer ends it.
+void answer(std::size_t kind) {
+    const std::uint64_t delay = dialogue.take() * 3u;
     const std::uint64_t gap = dialogue.take() % 64u;
     const std::size_t piece = 1 + dialogue.take() % 32u;
     const std::size_t length = std::min<std::size_t>(dialogue.take(), dialogue.size);
@@ -135,7 +140,7 @@ void answer() {
         const std::string_view text = dialogue.sinceLineEnd;
         for (std::size_t from = text.size() > 128 ? text.size() - 128 : 0; from < text.size();
              ++from) {
-            noteIfWellFormed(text.substr(from));
+            noteIfWellFormed(text.substr(from), kind);
         }
         dialogue.sinceLineEnd.clear();
     }
@@ -184,7 +189,8 @@ FT_STATUS stubWrite(FT_HANDLE, void* buffer, DWORD toWrite, DWORD* written) {
     check(toWrite > 0 && static_cast<const char*>(buffer)[toWrite - 1] == '\0',
           "a command without its NUL");
     *written = toWrite;
-    answer();
+    const std::string_view command(static_cast<const char*>(buffer), toWrite - 1);
+    answer(command.ends_with("GU") ? 0 : command.ends_with("GI") ? 1 : 2);
     return FT_OK;
 }
 
@@ -260,10 +266,10 @@ void checkShown(const ChannelSlots& shown, bool voltages) {
         if (v == NO_VALUE || (voltages && v == FORCE_REFRESH)) {
             continue;
         }
-        if (!dialogue.carried[ch].contains(v)) {
+        if (!dialogue.carried[voltages ? 0 : 1][ch].contains(v)) {
             std::fprintf(stderr, "dialogue_fuzzer: %s %lld on channel %zu\n",
                          voltages ? "voltage" : "current", static_cast<long long>(v), ch);
-            check(false, "a reading shown that no well-formed reply carried for that channel");
+            check(false, "a reading shown that no reply of its kind carried for that channel");
         }
     }
 }
