@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 
 #if defined(_WIN32)
 #define PZ4_D2XX_CALL __stdcall
@@ -41,6 +43,14 @@ struct FT_DEVICE_LIST_INFO_NODE {
 static_assert(offsetof(FT_DEVICE_LIST_INFO_NODE, SerialNumber) == 16);
 static_assert(offsetof(FT_DEVICE_LIST_INFO_NODE, Description) == 32);
 static_assert(sizeof(void*) != 8 || sizeof(FT_DEVICE_LIST_INFO_NODE) == 104);
+
+// Writes text into one of a node's fixed text fields, cut to fit, with its NUL: how a driver
+// fills a node.
+inline void copyNodeText(char* field, std::size_t size, std::string_view text) {
+    const std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
+    std::memcpy(field, text.data(), n);
+    field[n] = '\0';
+}
 
 using FT_Open_t = FT_STATUS(PZ4_D2XX_CALL*)(int deviceNumber, FT_HANDLE* handle);
 using FT_Close_t = FT_STATUS(PZ4_D2XX_CALL*)(FT_HANDLE handle);

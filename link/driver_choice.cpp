@@ -1,7 +1,6 @@
 #include "link/driver_choice.h"
 
-#include <cstdlib>
-
+#include "platform/environment.h"
 #include "platform/library.h"
 
 #if defined(PZ4_KERNEL_PORTS)
@@ -30,8 +29,7 @@ DriverKind chooseDriver(std::string_view setting, bool libraryLoads, bool kernel
 }
 
 std::unique_ptr<FtdiLink> makeDriverLink() {
-    const char* value = std::getenv("PZ4_DRIVER");
-    const std::string_view setting = value != nullptr ? value : "";
+    const std::string setting = platform::environmentText("PZ4_DRIVER");
     // Kernel even if the library loaded: forced, so the vendor's library is not even loaded.
     const bool forcedKernel = chooseDriver(setting, true, kKernelPortsBuilt) == DriverKind::Kernel;
     bool loads = false;

@@ -12,6 +12,7 @@
 
 #include "link/serial_port.h"
 #include "link/serial_port_list.h"
+#include "platform/environment.h"
 
 namespace pz4 {
 namespace {
@@ -38,12 +39,6 @@ std::shared_ptr<SerialPort> portOf(FT_HANDLE handle) {
     return it == k.open.end() ? nullptr : it->second;
 }
 
-void copyField(char* field, std::size_t size, std::string_view text) {
-    const std::size_t n = std::min(text.size(), size - 1);
-    std::memcpy(field, text.data(), n);
-    field[n] = '\0';
-}
-
 FT_STATUS PZ4_D2XX_CALL createDeviceInfoList(DWORD* count) {
     if (count == nullptr) {
         return FT_INVALID_PARAMETER;
@@ -68,8 +63,8 @@ FT_STATUS PZ4_D2XX_CALL getDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* nodes, DWORD
         FT_DEVICE_LIST_INFO_NODE& node = nodes[i];
         std::memset(&node, 0, sizeof node);
         node.ID = static_cast<std::uint32_t>(port.vendorId) << 16 | port.productId;
-        copyField(node.SerialNumber, sizeof node.SerialNumber, port.serial);
-        copyField(node.Description, sizeof node.Description, port.description);
+        copyNodeText(node.SerialNumber, sizeof node.SerialNumber, port.serial);
+        copyNodeText(node.Description, sizeof node.Description, port.description);
     }
     *count = filled;
     return FT_OK;
@@ -182,8 +177,8 @@ FT_STATUS PZ4_D2XX_CALL getQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
 }
 
 std::string environmentOr(const char* name, const char* fallback) {
-    const char* value = std::getenv(name);
-    return value != nullptr && value[0] != '\0' ? value : fallback;
+    const std::string value = platform::environmentText(name);
+    return value.empty() ? fallback : value;
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #include "link/wire_trace.h"
 
 #include <array>
-#include <cstdlib>
 #include <ctime>
+
+#include "platform/environment.h"
 
 namespace pz4 {
 
@@ -59,11 +60,8 @@ std::unique_ptr<WireTrace> WireTrace::open(const char* path) {
 }
 
 std::unique_ptr<WireTrace> WireTrace::fromEnvironment() {
-    const char* path = std::getenv("PZ4_TRACE");
-    if (path == nullptr || path[0] == '\0') {
-        return nullptr;
-    }
-    return open(path);
+    const std::string path = platform::environmentText("PZ4_TRACE");
+    return path.empty() ? nullptr : open(path.c_str());
 }
 
 WireTrace::~WireTrace() {

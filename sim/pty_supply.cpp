@@ -14,8 +14,6 @@ namespace pz4::sim {
 namespace {
 
 constexpr int kPollMs = 10;
-// A device does not buffer an unterminated command without end.
-constexpr std::size_t kMaxPendingInput = 4096;
 
 void writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -139,7 +137,7 @@ void PtySupply::serve(int master) {
         for (ssize_t i = 0; i < n; ++i) {
             if (buffer[static_cast<std::size_t>(i)] != '\0') {
                 pending += buffer[static_cast<std::size_t>(i)];
-                if (pending.size() > kMaxPendingInput) {
+                if (pending.size() > kMaxCommandBytes) {
                     pending.clear();
                 }
                 continue;

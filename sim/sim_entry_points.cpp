@@ -12,19 +12,11 @@ namespace pz4::sim {
 namespace {
 
 constexpr std::string_view kExtraDescription = "FT232R USB UART";
-// A device does not buffer an unterminated command without end.
-constexpr std::size_t kMaxPendingInput = 4096;
 constexpr std::uint32_t kFlagOpened = 1;
 constexpr std::uint32_t kTypeFt232r = 5;
 constexpr std::uint32_t kIdFt232r = 0x04036001;  // vendor 0403, product 6001
 
 std::atomic<SimDriver*> currentDriver{nullptr};
-
-void copyField(char* field, std::size_t size, std::string_view text) {
-    const std::size_t n = std::min(text.size(), size - 1);
-    std::memcpy(field, text.data(), n);
-    field[n] = '\0';
-}
 
 }  // namespace
 
@@ -87,17 +79,17 @@ struct SimEntryPoints {
                 node.Type = kTypeFt232r;
                 node.ID = kIdFt232r;
                 node.LocId = 0x2000 + filled;
-                copyField(node.SerialNumber, sizeof node.SerialNumber, entry.serial);
+                copyNodeText(node.SerialNumber, sizeof node.SerialNumber, entry.serial);
                 if (entry.device != nullptr) {
                     const auto& dev = *entry.device;
                     node.LocId = dev.locId;
-                    copyField(node.Description, sizeof node.Description, dev.description);
+                    copyNodeText(node.Description, sizeof node.Description, dev.description);
                     if (dev.openHandle != nullptr) {
                         node.Flags |= kFlagOpened;
                         node.ftHandle = dev.openHandle;
                     }
                 } else {
-                    copyField(node.Description, sizeof node.Description, kExtraDescription);
+                    copyNodeText(node.Description, sizeof node.Description, kExtraDescription);
                 }
                 ++filled;
             }
@@ -193,7 +185,7 @@ struct SimEntryPoints {
             for (DWORD i = 0; i < sent; ++i) {
                 if (bytes[i] != '\0') {
                     device.input.push_back(bytes[i]);
-                    if (device.input.size() > kMaxPendingInput) {
+                    if (device.input.size() > kMaxCommandBytes) {
                         device.input.clear();
                     }
                     continue;

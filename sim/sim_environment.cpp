@@ -8,9 +8,10 @@
 #include <memory>
 #include <optional>
 #include <string_view>
-
 #include <vector>
+
 #include "link/wire_trace.h"
+#include "platform/environment.h"
 
 namespace pz4::sim {
 namespace {
@@ -161,8 +162,7 @@ void installCommandLog(SimDriver& driver, const std::string& path) {
 }
 
 std::string env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
+    return platform::environmentText(name);
 }
 
 }  // namespace

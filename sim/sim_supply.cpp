@@ -99,7 +99,8 @@ std::optional<std::string_view> namedSerial(std::string_view command) {
 }
 
 SimSupply::SimSupply(std::string serial) : serial_(std::move(serial)) {
-    // 1, 2 and 3 uA: no two channels and no voltage of 0 read alike.
+    // 1, 2 and 3 uA: channels that are off, or at equal voltages, do not read alike, and a
+    // current is no voltage of its channel (but at 1 V, read as whole numbers).
     for (std::size_t ch = 0; ch < channels_.size(); ++ch) {
         channels_[ch].standingMicroamps = static_cast<double>(ch + 1);
     }

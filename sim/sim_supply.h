@@ -10,6 +10,9 @@
 
 namespace pz4::sim {
 
+// A supply drops an unterminated command that grows longer than this.
+inline constexpr std::size_t kMaxCommandBytes = 4096;
+
 struct SimChannel {
     char state = '0';         // '0' off, '1' on, '2' error (any byte may be forced)
     char mode = 'U';          // 'U' voltage control; e.g. 'I' current control

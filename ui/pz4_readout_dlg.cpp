@@ -145,7 +145,8 @@ bool CPZ4_ReadOutDlg::eventFilter(QObject* watched, QEvent* e) {
     }
     for (int ch = 0; ch < 3; ++ch) {
         if (watched == m_editSet[static_cast<std::size_t>(ch)] && !channelTakesSetValues(ch)) {
-            // Losing the focus again makes the field report its text, as leaving it always does.
+            // Refused: a text the operator changed in it is reported as it leaves, and the
+            // window takes no value from a channel that takes none.
             moveFocusToSink();
             return true;
         }

@@ -33,7 +33,7 @@ class HookedClock final : public platform::Clock {
 };
 
 // Supply "42": channel 0 on in mode U at 500 V, channel 1 off, channel 2 on in mode I at
-// 300 V; 10 Mohm loads, so 50, 0 and 30 uA.
+// 300 V; 10 Mohm loads and 1, 2 and 3 uA standing, so 51, 2 and 33 uA.
 sim::PtySupply& plugSupply42(KernelBench& bench) {
     sim::PtySupply& supply = bench.plugSupply("ttyUSB0", "42");
     supply.withSupply([](sim::SimSupply& s) {

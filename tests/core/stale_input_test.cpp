@@ -3,6 +3,7 @@
 // never take the reply of another.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -124,6 +125,9 @@ TEST_F(StaleInputTest, EveryQueryGetsItsOwnReplyOrFails) {
         }
         if (!c.results.empty()) {
             EXPECT_EQ(results, c.results);
+        } else {
+            // Which ones depends on when the stray bytes come; most are answered all the same.
+            EXPECT_LE(std::count(results.begin(), results.end(), "fail"), 2);
         }
         for (const std::string& r : results) {
             EXPECT_TRUE(r == "V" || r == "I" || r == "fail") << r;

@@ -73,11 +73,15 @@ eval "$(xdotool getwindowgeometry --shell "$window")"
 x=$((WIDTH * (2 * 51 + 19) / (2 * 165)))
 y=$((HEIGHT * (2 * 25 + 8) / (2 * 60)))
 xdotool mousemove --window "$window" "$x" "$y" click 1
-sleep 0.3
-# Selecting the field's text puts it in the X primary selection.
-xdotool key End shift+Home
-sleep 0.3
-shown=$(xclip -o -selection primary 2>/dev/null || true)
+# Selecting the field's text puts it in the X primary selection; a loaded machine may take a
+# while to get there.
+shown=""
+for _ in $(seq 30); do
+  xdotool key End shift+Home
+  shown=$(xclip -o -selection primary 2>/dev/null || true)
+  [[ $shown =~ ^[0-9]+$ ]] && break
+  sleep 0.1
+done
 [[ $shown =~ ^[0-9]+$ ]] || fail "the set field shows no reading: '$shown'"
 
 xdotool type 800
