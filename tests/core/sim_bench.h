@@ -2,6 +2,7 @@
 // for, and a simulated driver with a link bound to it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -72,6 +73,23 @@ struct SimBench {
         return out;
     }
 };
+
+// Supply 42 at steady readings, no one of which is another's: 500, 700 and 0 V, 51, 37 and 3 uA
+// (channel 1 on at 500 V in mode U, channel 2 on at 700 V into 20 Mohm, channel 3 off). A
+// reading in the wrong readout cannot pass unnoticed.
+inline constexpr std::array<std::int32_t, 3> kSteadyVolts = {500, 700, 0};
+inline constexpr std::array<std::int32_t, 3> kSteadyMicroamps = {51, 37, 3};
+
+inline sim::SimSupply& addSteadySupply(sim::SimDriver& driver, char channel2Mode) {
+    sim::SimSupply& s = driver.addSupply("42");
+    s.rampVoltsPerSecond = 0;
+    s.setChannel(0, '1', 'U');
+    s.setSetVoltage(0, 500, 0);
+    s.setChannel(1, '1', channel2Mode);
+    s.setSetVoltage(1, 700, 0);
+    s.setLoad(1, 20.0);
+    return s;
+}
 
 // A command as it goes over the wire: its text and the terminating NUL.
 inline std::string wire(const std::string& text) {

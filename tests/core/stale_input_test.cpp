@@ -18,22 +18,12 @@ namespace {
 
 using testing_support::SimBench;
 
-// Voltages 500, 700, 0 V; currents 51, 37, 3 uA: no reading of one kind is one of the other.
-constexpr std::array<std::int32_t, 3> kVolts = {500, 700, 0};
-constexpr std::array<std::int32_t, 3> kMicroamps = {51, 37, 3};
-
 class StaleInputTest : public ::testing::Test {
   protected:
     void start() {
         session.reset();
         bench = std::make_unique<SimBench>();
-        sim::SimSupply& s = bench->driver.addSupply("42");
-        s.rampVoltsPerSecond = 0;
-        s.setChannel(0, '1', 'U');
-        s.setSetVoltage(0, 500, 0);
-        s.setChannel(1, '1', 'U');
-        s.setSetVoltage(1, 700, 0);
-        s.setLoad(1, 20.0);
+        testing_support::addSteadySupply(bench->driver, 'U');
         session = DeviceSession::create(bench->makeLink(), nullptr);
         session->serial.store("42");
         ASSERT_TRUE(session->link->openBySerial("42"));
@@ -49,7 +39,9 @@ class StaleInputTest : public ::testing::Test {
         if (session->QueryValues(command.data(), readings) == 0) {
             return "fail";
         }
-        if (readings.count == 3 && readings.values == (voltages ? kVolts : kMicroamps)) {
+        if (readings.count == 3 &&
+            readings.values ==
+                (voltages ? testing_support::kSteadyVolts : testing_support::kSteadyMicroamps)) {
             return voltages ? "V" : "I";
         }
         std::string taken = "took";

@@ -16,15 +16,13 @@
 #include "sim/sim_driver.h"
 #include "sim/virtual_clock.h"
 #include "tests/core/recording_view.h"
+#include "tests/core/sim_bench.h"
 #include "worker/channel_tables.h"
 #include "worker/poll_worker.h"
 
 namespace pz4 {
 namespace {
 
-// No reading of one channel or kind is that of another.
-const std::array<std::string, 3> kVolts = {"500", "700", "0"};
-const std::array<std::string, 3> kMicroamps = {"51", "37", "3"};
 // What the status puts into the set fields: channel 0 takes values (and is pre-filled with its
 // voltage), channel 1 is on in mode I, channel 2 is off.
 const std::array<std::vector<std::string>, 3> kSetFieldTexts = {
@@ -104,13 +102,7 @@ TEST(WireScenarioTest, ReadoutsStayTrueThroughThousandsOfUnkindPasses) {
     sim::VirtualClock clock;
     sim::SimDriver driver(clock);
     driver.seedPhases(seed);
-    sim::SimSupply& s = driver.addSupply("42");
-    s.rampVoltsPerSecond = 0;
-    s.setChannel(0, '1', 'U');
-    s.setSetVoltage(0, 500, 0);
-    s.setChannel(1, '1', 'I');
-    s.setSetVoltage(1, 700, 0);
-    s.setLoad(1, 20.0);
+    testing_support::addSteadySupply(driver, 'I');
 
     auto session =
         DeviceSession::create(std::make_unique<FtdiLink>(driver.entries(), clock), nullptr);
@@ -146,17 +138,19 @@ TEST(WireScenarioTest, ReadoutsStayTrueThroughThousandsOfUnkindPasses) {
 
         for (int ch = 0; ch < 3; ++ch) {
             const auto c = static_cast<std::size_t>(ch);
+            const std::string volts = std::to_string(testing_support::kSteadyVolts[c]);
+            const std::string microamps = std::to_string(testing_support::kSteadyMicroamps[c]);
             const std::string v = view.readout(voltageReadout(ch));
             const std::string i = view.readout(currentReadout(ch));
-            ASSERT_TRUE(v.empty() || v == kVolts[c]) << "voltage readout " << ch << ": " << v;
-            ASSERT_TRUE(i.empty() || i == kMicroamps[c]) << "current readout " << ch << ": " << i;
+            ASSERT_TRUE(v.empty() || v == volts) << "voltage readout " << ch << ": " << v;
+            ASSERT_TRUE(i.empty() || i == microamps) << "current readout " << ch << ": " << i;
             const std::string field = view.setField(ch).text;
             const auto& allowed = kSetFieldTexts[c];
             ASSERT_TRUE(field == allowed[0] || field == allowed[1])
                 << "set field " << ch << ": " << field;
             if (cleanStreak >= kRecoveryPasses) {
-                ASSERT_EQ(v, kVolts[c]) << "not recovered";
-                ASSERT_EQ(i, kMicroamps[c]) << "not recovered";
+                ASSERT_EQ(v, volts) << "not recovered";
+                ASSERT_EQ(i, microamps) << "not recovered";
             }
         }
         if (cleanStreak >= kRecoveryPasses) {
