@@ -190,6 +190,10 @@ void FtdiLink::closeDevice() {
     trace("close", "");
 }
 
+bool FtdiLink::pause(std::uint32_t ms) {
+    return !stopping() && !clock_.waitMs(ms, *stop_) && !closing.load();
+}
+
 void FtdiLink::trace(std::string_view event, std::string_view detail) {
     if (trace_) {
         trace_->record(clock_.tickMs(), event, detail);

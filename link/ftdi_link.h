@@ -15,6 +15,7 @@
 #include "link/wire_trace.h"
 #include "platform/clock.h"
 #include "platform/library.h"
+#include "platform/stop_signal.h"
 
 namespace pz4 {
 
@@ -59,8 +60,8 @@ class FtdiLink {
     // Writes one command, its text and the terminating NUL. Whatever the driver already holds
     // for the device is read and thrown away first, so that no stale byte becomes part of the
     // reply; after an exchange that did not end in a clean line the line must also have gone
-    // quiet. NotSent while closing or with no device open; Failed when the driver refuses the
-    // write or the line never goes quiet.
+    // quiet. NotSent while closing or stopping, or with no device open; Failed when the driver
+    // refuses the write or the line never goes quiet.
     WriteResult writeCommand(const char* text);
 
     // Collects one reply line into buffer, which must hold room + 1 bytes. Returns the number
@@ -83,6 +84,12 @@ class FtdiLink {
 
     // Set once, by the worker as it ends: listing, opening and reading fail at once from then.
     std::atomic<bool> closing{false};
+    // A stop request ends every wait of the link at once: the reader, the wait for the line to
+    // settle and the exchanges' pauses; no command is written once it is raised.
+    void watchStop(platform::StopSignal& stop) { stop_ = &stop; }
+    bool stopping() const { return closing.load() || stop_->load(); }
+    // Waits ms milliseconds; false when a stop request ended the wait (or came before it).
+    bool pause(std::uint32_t ms);
 
     // The device list: entries 0..n-1 after listDevices() returned n; an empty entry starts
     // with NUL.
@@ -129,6 +136,8 @@ class FtdiLink {
     SerialEntry openSerial_{};
     D2xxEntries entries_{};
     platform::Clock& clock_;
+    platform::StopSignal neverStopped_;
+    platform::StopSignal* stop_ = &neverStopped_;
     std::unique_ptr<WireTrace> trace_;
     // Bytes of an earlier exchange may still be on their way ...
     bool lineUnsettled_ = false;

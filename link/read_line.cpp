@@ -1,5 +1,5 @@
 // The reply line reader: polls the driver's receive queue until a line terminator arrives,
-// the buffer is full, or the supply has stayed silent for 100 polls.
+// the buffer is full, or half a second has passed.
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -46,7 +46,7 @@ std::int32_t FtdiLink::readLine(char* buffer, std::int32_t room) {
 }
 
 std::int32_t FtdiLink::collectLine(char* buffer, std::int32_t room, LineEnd& end) {
-    if (closing) {
+    if (stopping()) {
         return 0;
     }
     if (handle_ == nullptr || entries_.FT_GetQueueStatus == nullptr ||
@@ -55,8 +55,9 @@ std::int32_t FtdiLink::collectLine(char* buffer, std::int32_t room, LineEnd& end
     }
     std::int32_t stored = 0;
     DWORD waiting = 0;
-    for (int polls = 0;;) {
-        if (closing || handle_ == nullptr) {
+    const std::uint64_t start = clock_.tickMs();
+    for (;;) {
+        if (stopping() || handle_ == nullptr) {
             return 0;
         }
         entries_.FT_GetQueueStatus(handle_, &waiting);
@@ -112,7 +113,7 @@ std::int32_t FtdiLink::collectLine(char* buffer, std::int32_t room, LineEnd& end
             pause = kept > 0 ? kTricklePauseMs : kIdlePauseMs;
         }
         clock_.sleepMs(pause);
-        if (++polls == kMaxPolls) {
+        if (clock_.tickMs() - start >= kReplyWaitMs) {
             return stored;
         }
     }
@@ -131,13 +132,15 @@ bool FtdiLink::endsCleanly(const char* buffer, std::int32_t count, const LineEnd
     return (onlyItsEnd || crLf) && std::none_of(buffer, buffer + end.at, isTerminator);
 }
 
-// After an exchange went wrong: no further line may follow the one just read. noise tells
-// whether other bytes came.
+// After an exchange went wrong: no further line may follow the one just read, neither soon
+// after it nor until this command's own reply would have come had the line been a late reply
+// to an earlier one. noise tells whether other bytes came.
 bool FtdiLink::lineStaysQuiet(bool& noise) {
-    const std::uint64_t start = clock_.tickMs();
-    while (clock_.tickMs() - start < kConfirmMs) {
+    const std::uint64_t until =
+        std::max(clock_.tickMs(), lastWriteMs_ + kSlowestAnswerMs) + kConfirmMs;
+    while (clock_.tickMs() < until) {
         clock_.sleepMs(kIdlePauseMs);
-        if (closing || handle_ == nullptr) {
+        if (stopping() || handle_ == nullptr) {
             return false;
         }
         DWORD waiting = 0;

@@ -20,14 +20,19 @@ constexpr DWORD kDrainChunk = 256;
 }  // namespace
 
 FtdiLink::WriteResult FtdiLink::writeCommand(const char* text) {
-    if (closing || handle_ == nullptr) {
+    if (stopping() || handle_ == nullptr) {
         return WriteResult::NotSent;
     }
     if (entries_.FT_Write == nullptr) {
         return WriteResult::Failed;
     }
     const DWORD length = static_cast<DWORD>(std::strlen(text)) + 1;
-    if (!dropStaleInput()) {
+    const bool settled = dropStaleInput();
+    // A stop request that ended the wait: nothing goes out any more.
+    if (stopping()) {
+        return WriteResult::NotSent;
+    }
+    if (!settled) {
         if (trace_) {
             trace("write", escapedBytes({text, length}) + " not sent: the line did not settle");
         }
@@ -88,7 +93,7 @@ bool FtdiLink::dropStaleInput() {
     std::uint64_t lastByteMs = start;
     std::size_t dropped = 0;
     for (;;) {
-        if (closing || handle_ == nullptr) {
+        if (stopping() || handle_ == nullptr) {
             return false;
         }
         DWORD waiting = 0;

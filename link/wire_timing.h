@@ -7,7 +7,9 @@
 
 namespace pz4::wire_timing {
 
-inline constexpr int kMaxPolls = 100;
+// The reader gives a reply up after this long; measured on the clock, so coarse sleeps (Windows'
+// 15.6 ms tick) do not stretch it.
+inline constexpr std::uint64_t kReplyWaitMs = 500;
 inline constexpr std::uint32_t kIdlePauseMs = 5;     // nothing was waiting
 inline constexpr std::uint32_t kTricklePauseMs = 1;  // part of a line has arrived
 
@@ -22,7 +24,10 @@ inline constexpr std::uint64_t kSettleQuietMs = 100;
 inline constexpr std::uint64_t kSettleLimitMs = kLateReplyMs + 1000;
 inline constexpr std::size_t kMaxStaleBytes = 16384;
 // The reply to that next command counts only if nothing else follows it this long: two
-// latency-timer periods of the bridge, and a reply's time on the wire.
+// latency-timer periods of the bridge, and a reply's time on the wire ...
 inline constexpr std::uint64_t kConfirmMs = 40;
+// ... and only once the real reply would have come had the line been the late one: a supply
+// may take this long to answer.
+inline constexpr std::uint64_t kSlowestAnswerMs = 150;
 
 }  // namespace pz4::wire_timing

@@ -1,6 +1,7 @@
 // Millisecond ticks and sleeps, behind an interface so that tests can run in virtual time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "platform/stop_signal.h"
@@ -13,6 +14,13 @@ class Clock {
 
     // Monotonic milliseconds since an arbitrary start; never wraps in practice.
     virtual std::uint64_t tickMs() = 0;
+
+    // The wall clock, in milliseconds since 1970-01-01 UTC: only for stamping what happened,
+    // never for timing, since it may jump.
+    virtual std::int64_t wallMs() {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    }
 
     // Sleeps ms milliseconds; 0 only yields the rest of the time slice.
     virtual void sleepMs(std::uint32_t ms) = 0;

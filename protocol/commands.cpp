@@ -16,6 +16,22 @@ bool fits(int wanted, CommandText& out) {
 
 }  // namespace
 
+const char* setOutcomeText(SetOutcome outcome) {
+    switch (outcome) {
+        case SetOutcome::Acknowledged:
+            return "set";
+        case SetOutcome::NotFormed:
+            return "not set: the value cannot be sent to this supply";
+        case SetOutcome::NotSent:
+            return "not set: the command could not be sent";
+        case SetOutcome::NotAcknowledged:
+            return "not set: the supply did not acknowledge it";
+        case SetOutcome::ChannelClosed:
+            return "not set: the channel takes no set value now";
+    }
+    return "not set";
+}
+
 bool formatSetCommand(CommandText& out, const SerialText& serial, std::int32_t channel,
                       std::int32_t value) {
     return fits(std::snprintf(out.data(), out.size(), "PZ4%sS %i,%i", serial.c_str(),

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "link/ftdi_link.h"
+#include "protocol/commands.h"
 #include "protocol/readings.h"
 #include "protocol/serial_text.h"
 #include "protocol/status_text.h"
@@ -53,8 +54,8 @@ class DeviceSession {
     // judged against it, whatever the operator has chosen since.
     SerialText addressed() const { return SerialText::from(link->openSerial()); }
 
-    // Sends "PZ4<serial>S <channel>,<value>"; true only when the supply acknowledged it.
-    bool SendSetCommand(std::int32_t channel, std::int32_t value);
+    // Sends "PZ4<serial>S <channel>,<value>"; Acknowledged only when the supply acknowledged it.
+    SetOutcome SendSetCommand(std::int32_t channel, std::int32_t value);
     // Sends a voltage or current query and parses its reply: 1 accepted, 0 failed.
     std::int32_t QueryValues(const char* command, Readings& readings);
     // Sends the status query (the caller holds the bus) and reads the reply into reply:

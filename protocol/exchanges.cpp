@@ -33,43 +33,43 @@ bool isErrorReply(const char* text) {
 
 }  // namespace
 
-bool DeviceSession::SendSetCommand(std::int32_t channel, std::int32_t value) {
+SetOutcome DeviceSession::SendSetCommand(std::int32_t channel, std::int32_t value) {
     CommandText command;
+    CommandText expected;
     const SerialText addressee = addressed();
-    if (!formatSetCommand(command, addressee, channel, value)) {
-        return false;
+    if (!formatSetCommand(command, addressee, channel, value) ||
+        !formatAcknowledgement(expected, addressee)) {
+        return SetOutcome::NotFormed;
     }
     takeBus();
     BusRelease release(*this);
-    clock().sleepMs(kSetCommandPauseMs);
-    if (link->writeCommand(command.data()) == FtdiLink::WriteResult::Failed) {
-        return false;
+    if (!link->pause(kSetCommandPauseMs) ||
+        link->writeCommand(command.data()) != FtdiLink::WriteResult::Written) {
+        return SetOutcome::NotSent;
     }
     clock().sleepMs(0);
     std::array<char, kReplyRoom + 1> reply;
     const std::int32_t received = link->readLine(reply.data(), kReplyRoom);
     if (received < 1) {
-        return false;
+        return SetOutcome::NotAcknowledged;
     }
     reply[static_cast<std::size_t>(received)] = '\0';
-    CommandText expected;
-    if (!formatAcknowledgement(expected, addressee)) {
-        return false;
-    }
     // Anything but the acknowledgement (an error reply too) leaves the line out of step: what
     // else the supply had to say may still be on its way.
     if (isErrorReply(reply.data()) ||
         std::string_view(reply.data()) != std::string_view(expected.data())) {
         link->markOutOfStep();
-        return false;
+        return SetOutcome::NotAcknowledged;
     }
-    return true;
+    return SetOutcome::Acknowledged;
 }
 
 std::int32_t DeviceSession::QueryValues(const char* command, Readings& readings) {
     readings.count = 0;
     waitBusFree();
-    clock().sleepMs(kQueryPauseMs);
+    if (!link->pause(kQueryPauseMs)) {
+        return 0;  // stopping: no query goes out
+    }
     busy.store(1);
     BusRelease release(*this);
     if (link->writeCommand(command) == FtdiLink::WriteResult::Failed) {

@@ -11,9 +11,16 @@ namespace pz4::sim {
 
 class VirtualClock final : public platform::Clock {
   public:
-    explicit VirtualClock(std::uint64_t startMs = 1'000'000) : now_(startMs) {}
+    // 2026-01-05 08:00:00 UTC.
+    static constexpr std::int64_t kWallAtStartMs = 1'767'600'000'000;
+
+    explicit VirtualClock(std::uint64_t startMs = 1'000'000) : startMs_(startMs), now_(startMs) {}
 
     std::uint64_t tickMs() override { return now_.load(); }
+    // A wall clock that moves with the virtual one, from a fixed day: stamps are repeatable.
+    std::int64_t wallMs() override {
+        return kWallAtStartMs + static_cast<std::int64_t>(now_.load() - startMs_);
+    }
     void sleepMs(std::uint32_t ms) override {
         now_ += ms;
         ++sleeps_;
@@ -28,6 +35,7 @@ class VirtualClock final : public platform::Clock {
     std::uint64_t yields() const { return yields_.load(); }
 
   private:
+    std::uint64_t startMs_;
     std::atomic<std::uint64_t> now_;
     std::atomic<std::uint64_t> sleeps_{0};
     std::atomic<std::uint64_t> yields_{0};

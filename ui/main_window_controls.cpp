@@ -113,6 +113,9 @@ void CPZ4_ReadOutDlg::buildControls() {
             controls_[c.id] = widget;
         }
     }
+    for (CMyEdit* field : m_editSet) {
+        field->setNoCommitFocus(m_comboSerial);
+    }
     setContextMenuPolicy(Qt::DefaultContextMenu);
 }
 

@@ -1,6 +1,6 @@
 #include "ui/my_edit.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QKeyEvent>
 #include <cmath>
 #include <limits>
@@ -37,6 +37,27 @@ bool isAllowedCharacter(QChar c) {
 
 CMyEdit::CMyEdit(int controlId, QWidget* parent) : QLineEdit(parent), m_nControlId(controlId) {
     setMaxLength(kMaxTextLength);
+    // Typing starts a new value; whatever was not set before is no longer in the field.
+    connect(this, &QLineEdit::textEdited, this, &CMyEdit::ClearNotSet);
+}
+
+void CMyEdit::ShowNotSet(const QString& reason) {
+    m_bNotSet = true;
+    QPalette marked = palette();
+    marked.setColor(QPalette::Text, Qt::red);
+    setPalette(marked);
+    setAccessibleDescription(reason);
+    setToolTip(reason);
+}
+
+void CMyEdit::ClearNotSet() {
+    if (!m_bNotSet) {
+        return;
+    }
+    m_bNotSet = false;
+    setPalette(QPalette());
+    setAccessibleDescription(QString());
+    setToolTip(QString());
 }
 
 bool CMyEdit::event(QEvent* e) {
@@ -84,6 +105,13 @@ void CMyEdit::focusOutEvent(QFocusEvent* e) {
     if (e->reason() == Qt::PopupFocusReason || e->reason() == Qt::ActiveWindowFocusReason) {
         return;
     }
+    // Moving to the serial-number box is leaving the supply: what was typed for it is not
+    // meant for it any more, and choosing another empties the fields anyway.
+    const QWidget* next = QApplication::focusWidget();
+    if (m_pNoCommitFocus != nullptr && next != nullptr &&
+        (next == m_pNoCommitFocus || m_pNoCommitFocus->isAncestorOf(next))) {
+        return;
+    }
     // Passing through a field confirms nothing: only a text the operator changed since the
     // field was last filled or committed is reported.
     if (isModified()) {
@@ -124,7 +152,7 @@ void CMyEdit::ParseAndNotify() {
     setModified(false);
     if (QWidget* target = window()) {
         ValueEnteredEvent report(m_nControlId);
-        QCoreApplication::sendEvent(target, &report);
+        QApplication::sendEvent(target, &report);
     }
 }
 

@@ -22,6 +22,8 @@ class ValueEnteredEvent : public QEvent {
 
   private:
     int m_nControlId;
+    QWidget* m_pNoCommitFocus = nullptr;
+    bool m_bNotSet = false;
 };
 
 class CMyEdit : public QLineEdit {
@@ -34,6 +36,16 @@ class CMyEdit : public QLineEdit {
 
     int controlId() const { return m_nControlId; }
     void ParseAndNotify();
+
+    // Focus moving into this widget (the serial-number box: leaving the supply) commits
+    // nothing; leaving for anything else reports a changed text as usual.
+    void setNoCommitFocus(QWidget* widget) { m_pNoCommitFocus = widget; }
+
+    // The value confirmed here was not set: marked, and described as why, until the operator
+    // types again or the text is replaced.
+    void ShowNotSet(const QString& reason);
+    void ClearNotSet();
+    bool isMarkedNotSet() const { return m_bNotSet; }
 
     // The results of the last parse; the window reads them while handling the report.
     std::int32_t m_nValue = 0;  // truncated toward zero; -1 when the text was no number
@@ -49,6 +61,8 @@ class CMyEdit : public QLineEdit {
 
   private:
     int m_nControlId;
+    QWidget* m_pNoCommitFocus = nullptr;
+    bool m_bNotSet = false;
 };
 
 }  // namespace pz4::ui

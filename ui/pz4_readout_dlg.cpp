@@ -169,12 +169,26 @@ void CPZ4_ReadOutDlg::OnValueEntered(int controlId) {
     if (channel < 0 || channel > 2 || shuttingDown_) {
         return;
     }
-    const CMyEdit* field = m_editSet[static_cast<std::size_t>(channel)];
+    CMyEdit* field = m_editSet[static_cast<std::size_t>(channel)];
     // Only a channel that takes set values accepts one, and only from a field the operator
     // can edit: a number standing in a closed field was confirmed for nothing as it is now.
-    if (field->m_bWhole && !field->isReadOnly() && channelTakesSetValues(channel)) {
-        SetRequest[static_cast<std::size_t>(channel)].store(field->m_nValue);
+    if (field->isReadOnly() || !channelTakesSetValues(channel)) {
+        return;
     }
+    // What the supply could never be given must not stand in the field as if it were set.
+    if (!field->m_bWhole) {
+        if (!field->m_strText.empty()) {
+            field->ShowNotSet(QStringLiteral("not set: not a whole number"));
+        }
+        return;
+    }
+    if (field->m_nValue <= -kSetValueLimit || field->m_nValue >= kSetValueLimit) {
+        field->ShowNotSet(
+            QStringLiteral("not set: the magnitude must be below %1 V").arg(kSetValueLimit));
+        return;
+    }
+    field->ClearNotSet();
+    SetRequest[static_cast<std::size_t>(channel)].store(field->m_nValue);
 }
 
 void CPZ4_ReadOutDlg::onSerialChosen(int index) {
@@ -203,6 +217,7 @@ void CPZ4_ReadOutDlg::closeSetFields() {
             moveFocusToSink();
         }
         field->setText(QString());
+        field->ClearNotSet();
         field->setReadOnly(true);
     }
 }
@@ -211,8 +226,20 @@ void CPZ4_ReadOutDlg::clearReadouts() {
     for (auto* edits : {&m_editVoltage, &m_editCurrent}) {
         for (QLineEdit* edit : *edits) {
             edit->setText(QString());
+            markStale(edit, false);
         }
     }
+}
+
+void CPZ4_ReadOutDlg::markStale(QLineEdit* readout, bool stale) {
+    if (stale) {
+        QPalette greyed = readout->palette();
+        greyed.setColor(QPalette::Text, greyed.color(QPalette::Disabled, QPalette::Text));
+        readout->setPalette(greyed);
+    } else {
+        readout->setPalette(QPalette());
+    }
+    readout->setAccessibleDescription(stale ? QStringLiteral("stale") : QString());
 }
 
 void CPZ4_ReadOutDlg::onSerialEdited() {

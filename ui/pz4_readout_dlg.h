@@ -57,11 +57,13 @@ class CPZ4_ReadOutDlg : public QDialog, public ReadoutView {
 
     // ReadoutView, called from the worker's thread.
     void ShowReading(Readout field, std::string_view text) override;
+    void MarkStale(Readout field) override;
     void ClearReadings() override;
     std::string GetSetFieldText(int channel) override;
     void SetSetFieldText(int channel, std::string_view text) override;
     void PrefillSetField(int channel, std::string_view text) override;
     void SetSetFieldReadOnly(int channel, bool readOnly) override;
+    void ShowSetFailed(int channel, std::string_view reason) override;
     void ResetSerialList() override;
     void AddSerial(std::string_view text) override;
     int SerialListCount() override;
@@ -91,6 +93,8 @@ class CPZ4_ReadOutDlg : public QDialog, public ReadoutView {
     // Empties the set fields and makes them read-only.
     void closeSetFields();
     void clearReadouts();
+    // A stale readout is drawn greyed and described as "stale".
+    static void markStale(QLineEdit* readout, bool stale);
     void onSerialEdited();
     // The channel is on and in mode U by the last status: its set field may hold the focus
     // and its entered values become set requests.

@@ -45,6 +45,16 @@ void CPZ4_ReadOutDlg::ShowReading(Readout field, std::string_view text) {
         QLineEdit* edit = readout(static_cast<int>(field));
         if (edit != nullptr && !supplyChanging_) {
             edit->setText(fromDevice(text));
+            markStale(edit, false);
+        }
+    });
+}
+
+void CPZ4_ReadOutDlg::MarkStale(Readout field) {
+    onWindowThread(this, [&] {
+        QLineEdit* edit = readout(static_cast<int>(field));
+        if (edit != nullptr && !supplyChanging_) {
+            markStale(edit, true);
         }
     });
 }
@@ -67,6 +77,7 @@ void CPZ4_ReadOutDlg::SetSetFieldText(int channel, std::string_view text) {
     onWindowThread(this, [&] {
         if (!supplyChanging_) {
             setField(channel)->setText(fromDevice(text));
+            setField(channel)->ClearNotSet();
         }
     });
 }
@@ -87,6 +98,14 @@ void CPZ4_ReadOutDlg::SetSetFieldReadOnly(int channel, bool readOnly) {
     onWindowThread(this, [&] {
         if (!supplyChanging_) {
             setField(channel)->setReadOnly(readOnly);
+        }
+    });
+}
+
+void CPZ4_ReadOutDlg::ShowSetFailed(int channel, std::string_view reason) {
+    onWindowThread(this, [&] {
+        if (!supplyChanging_) {
+            setField(channel)->ShowNotSet(fromDevice(reason));
         }
     });
 }

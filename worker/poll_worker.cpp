@@ -38,6 +38,8 @@ struct PollWorker::ReadingKind {
     bool (*formatQuery)(CommandText&, const SerialText&);
     ChannelSlots& shown;
     Readout (*readout)(int channel);
+    std::size_t staleIndex;  // where the kind's marks start in stale_
+    WorkerEventKind event;
     bool prefillsSetField;
 };
 
@@ -47,11 +49,15 @@ PollWorker::PollWorker(DeviceSession& session, ReadoutView& view, platform::Cloc
 void PollWorker::start() {
     WorkerRunning.store(true);
     StopRequested.store(false);
+    link_.watchStop(StopRequested);
     failedPolls_ = 0;
     readoutsCleared_ = false;
     seenChoice_ = session_.supplyChoice.load();
     lastEnumTick_ = clock_.tickMs() - kBackdateMs;
     lastStatusTick_ = clock_.tickMs() - kBackdateMs;
+    if (const SerialText chosen = session_.serial.load(); !chosen.empty()) {
+        report({.kind = WorkerEventKind::Chosen}, chosen);
+    }
 }
 
 void PollWorker::run() {
@@ -74,17 +80,35 @@ bool PollWorker::runPass() {
         seenChoice_ = session_.supplyChoice.load();
         giveUp();
         openAtOnce_ = true;
+        lastOpened_ = {};
+        report({.kind = WorkerEventKind::Chosen}, session_.serial.load());
     }
     listIfDue();
-    if (connect() && refreshStatus()) {
-        static const ReadingKind voltages{formatVoltageQuery, VoltageShown, voltageReadout, true};
-        static const ReadingKind currents{formatCurrentQuery, CurrentShown, currentReadout, false};
-        const bool voltagesOk = showReadings(voltages);
-        const bool currentsOk = showReadings(currents);
-        countPass(!voltagesOk || !currentsOk);
-        sendSetValues();
+    // A stop request ends the pass between any two steps: no exchange starts after it, and a
+    // query it cut short counts as no failure.
+    if (!stopping() && connect() && !stopping() && refreshStatus()) {
+        static const ReadingKind voltages{formatVoltageQuery,       VoltageShown, voltageReadout, 0,
+                                          WorkerEventKind::Voltage, true};
+        static const ReadingKind currents{formatCurrentQuery,       CurrentShown, currentReadout, 3,
+                                          WorkerEventKind::Current, false};
+        const bool voltagesOk = !stopping() && showReadings(voltages);
+        const bool currentsOk = !stopping() && showReadings(currents);
+        if (!stopping()) {
+            countPass(!voltagesOk || !currentsOk);
+            sendSetValues();
+        }
     }
-    return !StopRequested.load();
+    return !stopping();
+}
+
+void PollWorker::report(WorkerEvent event, const SerialText& serial) {
+    if (events_ == nullptr) {
+        return;
+    }
+    event.wallMs = clock_.wallMs();
+    event.tickMs = clock_.tickMs();
+    event.serial = serial;
+    events_->record(event);
 }
 
 void PollWorker::giveUp() {
@@ -95,6 +119,7 @@ void PollWorker::giveUp() {
     session_.resetStatus();
     session_.ForgetPreviousStatus();
     view_.ClearReadings();
+    stale_.fill(false);
     fillSlots(VoltageShown, NO_VALUE);
     fillSlots(CurrentShown, NO_VALUE);
     // No number stands in a set field that was never sent; the next status reply sets them up
@@ -119,6 +144,23 @@ void PollWorker::listIfDue() {
         session_.deviceCount = count;
         rebuildSerialList(count);
     }
+    noteUnplugged();
+}
+
+void PollWorker::noteUnplugged() {
+    if (lastOpened_.empty() || link_.closing.load()) {
+        return;
+    }
+    for (const auto& entry : link_.serials()) {
+        if (entry[0] == '\0') {
+            break;
+        }
+        if (lastOpened_.view() == entry.data()) {
+            return;
+        }
+    }
+    report({.kind = WorkerEventKind::Unplugged}, lastOpened_);
+    lastOpened_ = {};
 }
 
 void PollWorker::rebuildSerialList(std::int32_t count) {
@@ -163,6 +205,8 @@ bool PollWorker::connect() {
     }
     lastStatusTick_ = clock_.tickMs() - kBackdateMs;
     session_.releaseBus();
+    lastOpened_ = session_.addressed();
+    report({.kind = WorkerEventKind::Opened}, lastOpened_);
     return true;
 }
 
@@ -174,26 +218,55 @@ bool PollWorker::refreshStatus() {
     session_.takeBus();
     StatusReply reply;
     const std::int32_t received = session_.QueryStatus(reply);
-    const bool stop = presentStatus(session_, view_, reply, received);
+    const StatusBytes before = session_.previousStatus;
+    const bool stop = !stopping() && presentStatus(session_, view_, reply, received);
+    reportStatusChanges(before);
     session_.releaseBus();
     return !stop;
+}
+
+void PollWorker::reportStatusChanges(const StatusBytes& before) {
+    const StatusBytes& after = session_.previousStatus;
+    if (events_ == nullptr || after == before) {
+        return;
+    }
+    for (std::size_t ch = 0; ch < 3; ++ch) {
+        const char state = after[kStatePosition + ch];
+        const char mode = after[kModePosition + ch];
+        if (state != before[kStatePosition + ch] || mode != before[kModePosition + ch]) {
+            report({.kind = WorkerEventKind::Status,
+                    .channel = static_cast<std::int8_t>(ch),
+                    .state = state,
+                    .mode = mode},
+                   session_.addressed());
+        }
+    }
 }
 
 bool PollWorker::showReadings(const ReadingKind& kind) {
     CommandText query;
     Readings readings;
-    if (!kind.formatQuery(query, session_.addressed()) ||
-        session_.QueryValues(query.data(), readings) == 0) {
+    const SerialText serial = session_.addressed();
+    if (!kind.formatQuery(query, serial) || session_.QueryValues(query.data(), readings) == 0) {
+        if (!stopping()) {
+            markStale(kind, 0);
+        }
         return false;
     }
-    // Only the channels the reply carried: a short reply leaves the others as shown.
+    WorkerEvent event{.kind = kind.event, .count = static_cast<std::uint8_t>(readings.count)};
+    event.values = readings.values;
+    report(event, serial);
+    // Only the channels the reply carried: a short reply leaves the others as shown, but stale.
+    markStale(kind, readings.count);
     for (int ch = 0; ch < readings.count; ++ch) {
         const std::int32_t value = readings.values[static_cast<std::size_t>(ch)];
         auto& shown = kind.shown[static_cast<std::size_t>(ch)];
-        if (value == shown.load()) {
+        bool& stale = stale_[kind.staleIndex + static_cast<std::size_t>(ch)];
+        if (value == shown.load() && !stale) {
             continue;
         }
         shown.store(value);
+        stale = false;
         ReadingText text;
         view_.ShowReading(kind.readout(ch), formatReading(text, value));
         // Only a field the status opened for set values: no number stands in a field of a
@@ -205,6 +278,17 @@ bool PollWorker::showReadings(const ReadingKind& kind) {
     return true;
 }
 
+void PollWorker::markStale(const ReadingKind& kind, int from) {
+    for (int ch = from; ch < 3; ++ch) {
+        bool& stale = stale_[kind.staleIndex + static_cast<std::size_t>(ch)];
+        // An empty readout has nothing to mark.
+        if (!stale && kind.shown[static_cast<std::size_t>(ch)].load() != NO_VALUE) {
+            stale = true;
+            view_.MarkStale(kind.readout(ch));
+        }
+    }
+}
+
 void PollWorker::countPass(bool failed) {
     if (!failed) {
         failedPolls_ = 0;
@@ -213,8 +297,10 @@ void PollWorker::countPass(bool failed) {
     if (++failedPolls_ <= kFailedPassLimit) {
         return;
     }
+    const SerialText serial = session_.addressed();
     giveUp();
     lastEnumTick_ = clock_.tickMs() - kRelistBackdateMs;
+    report({.kind = WorkerEventKind::GivenUp}, serial);
 }
 
 void PollWorker::sendSetValues() {
@@ -223,10 +309,35 @@ void PollWorker::sendSetValues() {
     if (!link_.isOpen() || choiceChanged()) {
         return;
     }
-    for (int ch = 0; ch < 3; ++ch) {
+    for (int ch = 0; ch < 3 && !stopping(); ++ch) {
         if (const auto value = takeSetRequest(ch)) {
-            session_.SendSetCommand(ch, *value);
+            sendSetValue(ch, *value);
         }
+    }
+}
+
+void PollWorker::sendSetValue(int channel, std::int32_t value) {
+    SetOutcome outcome = SetOutcome::ChannelClosed;
+    // Only while the latest status says the channel takes a value: one that turned off, went
+    // into error or left mode U since the operator confirmed it gets none, and its field shows
+    // the channel's state as any closed field does.
+    if (session_.status.channelTakesSetValues(channel)) {
+        outcome = session_.SendSetCommand(channel, value);
+    } else {
+        const auto c = static_cast<std::size_t>(channel);
+        const char* text = stateText(session_.status.at(kStatePosition + c),
+                                     session_.status.at(kModePosition + c));
+        view_.SetSetFieldText(channel, text != nullptr ? text : "");
+    }
+    const bool set = outcome == SetOutcome::Acknowledged;
+    WorkerEvent event{.kind = set ? WorkerEventKind::Set : WorkerEventKind::SetFailed,
+                      .channel = static_cast<std::int8_t>(channel),
+                      .outcome = outcome};
+    event.values[0] = value;
+    report(event, session_.addressed());
+    // A stop request that cut the exchange short is no failure to tell: the window is closing.
+    if (!set && outcome != SetOutcome::ChannelClosed && !stopping()) {
+        view_.ShowSetFailed(channel, setOutcomeText(outcome));
     }
 }
 
@@ -238,7 +349,7 @@ void PollWorker::exit() {
     view_.PostCloseRequest();
 }
 
-int PollThread(ReadoutView& window, platform::Clock& clock) {
+int PollThread(ReadoutView& window, platform::Clock& clock, WorkerEventSink* sink) {
     const platform::FineTimerResolution fineSleeps;  // the passes' and the reader's short sleeps
     DeviceSession* session = ActiveSession.load();
     if (session == nullptr) {
@@ -246,7 +357,9 @@ int PollThread(ReadoutView& window, platform::Clock& clock) {
         window.PostCloseRequest();
         return 0;
     }
-    PollWorker(*session, window, clock).run();
+    PollWorker worker(*session, window, clock);
+    worker.setEventSink(sink);
+    worker.run();
     return 0;
 }
 

@@ -3,17 +3,24 @@
 // send the set values the operator entered.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "platform/clock.h"
 #include "protocol/device_session.h"
+#include "worker/channel_tables.h"
 #include "worker/readout_view.h"
+#include "worker/worker_event.h"
 
 namespace pz4 {
 
 class PollWorker {
   public:
     PollWorker(DeviceSession& session, ReadoutView& view, platform::Clock& clock);
+
+    // Where the worker hands what it saw over (readings, status changes, set commands, the
+    // connection's turns); none by default.
+    void setEventSink(WorkerEventSink* sink) { events_ = sink; }
 
     // The start of the thread: raises WorkerRunning, clears StopRequested, and dates the last
     // listing and status query far enough back that the first pass does both when it can.
@@ -29,6 +36,9 @@ class PollWorker {
 
   private:
     std::uint64_t elapsedSince(std::uint64_t stamp) { return clock_.tickMs() - stamp; }
+    bool stopping() const { return StopRequested.load(); }
+    // Hands an event over, stamped now, for the given supply.
+    void report(WorkerEvent event, const SerialText& serial);
     void listIfDue();
     void rebuildSerialList(std::int32_t count);
     // The operator chose another supply since the last look: the worker starts over.
@@ -36,6 +46,8 @@ class PollWorker {
     // Gives the open supply up: closes it and forgets all it showed and allowed, so that no
     // reading, set field or pending value of it outlives the connection.
     void giveUp();
+    // The supply last opened is missing from the listing just made: it was unplugged.
+    void noteUnplugged();
     // Opens the chosen supply if none is open; false ends the pass.
     bool connect();
     // Queries and presents the status when due; false ends the pass.
@@ -43,8 +55,12 @@ class PollWorker {
     struct ReadingKind;
     // Queries one kind of reading and shows each that changed; false when the query failed.
     bool showReadings(const ReadingKind& kind);
+    // Marks the kind's readouts from channel `from` on stale: their readings did not come.
+    void markStale(const ReadingKind& kind, int from);
+    void reportStatusChanges(const StatusBytes& before);
     void countPass(bool failed);
     void sendSetValues();
+    void sendSetValue(int channel, std::int32_t value);
 
     DeviceSession& session_;
     FtdiLink& link_;
@@ -58,9 +74,16 @@ class PollWorker {
     std::uint32_t seenChoice_ = 0;
     // The supply was just given up for another choice: it opens without the idle pause.
     bool openAtOnce_ = false;
+    // Readouts marked stale, voltages then currents, by channel.
+    std::array<bool, 6> stale_{};
+    WorkerEventSink* events_ = nullptr;
+    // The supply opened last, until a listing finds it gone or another is chosen.
+    SerialText lastOpened_;
 };
 
-// The thread's entry routine: runs a worker over ActiveSession and the window. Returns 0.
-int PollThread(ReadoutView& window, platform::Clock& clock = platform::systemClock());
+// The thread's entry routine: runs a worker over ActiveSession and the window, handing its events
+// to sink if there is one. Returns 0.
+int PollThread(ReadoutView& window, platform::Clock& clock = platform::systemClock(),
+               WorkerEventSink* sink = nullptr);
 
 }  // namespace pz4

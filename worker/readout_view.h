@@ -29,8 +29,12 @@ class ReadoutView {
   public:
     virtual ~ReadoutView() = default;
 
+    // Shows a fresh reading; a readout marked stale is fresh again.
     virtual void ShowReading(Readout field, std::string_view text) = 0;
-    // Empties all six readouts, voltages first, in channel order.
+    // The readout's query failed: what it shows is marked stale (drawn greyed, described as
+    // "stale") until the next ShowReading or ClearReadings.
+    virtual void MarkStale(Readout field) = 0;
+    // Empties all six readouts, voltages first, in channel order, and drops their marks.
     virtual void ClearReadings() = 0;
     virtual std::string GetSetFieldText(int channel) = 0;
     virtual void SetSetFieldText(int channel, std::string_view text) = 0;
@@ -39,6 +43,10 @@ class ReadoutView {
     // window's side: a reading must never mix into what the operator is typing.
     virtual void PrefillSetField(int channel, std::string_view text) = 0;
     virtual void SetSetFieldReadOnly(int channel, bool readOnly) = 0;
+    // A value the operator confirmed in this field was not set: the field no longer passes for
+    // set; it is marked, and described as the reason ("not set: ..."), until the operator types
+    // in it again or the worker writes its text.
+    virtual void ShowSetFailed(int channel, std::string_view reason) = 0;
     virtual void ResetSerialList() = 0;
     // The list keeps itself sorted, so an entry's place need not be its place in the driver's.
     virtual void AddSerial(std::string_view text) = 0;

@@ -23,7 +23,16 @@ bool sameText(const StatusBytes& current, const StatusBytes& previous) {
     return true;
 }
 
-// The text a state character puts into the set field; null when it puts none.
+void copyText(StatusBytes& to, const StatusBytes& from) {
+    std::size_t i = 0;
+    for (; i < kStatusSize - 1 && from[i] != '\0'; ++i) {
+        to[i] = from[i];
+    }
+    to[i] = '\0';
+}
+
+}  // namespace
+
 const char* stateText(char state, char mode) {
     switch (state) {
         case '0':
@@ -36,16 +45,6 @@ const char* stateText(char state, char mode) {
             return nullptr;
     }
 }
-
-void copyText(StatusBytes& to, const StatusBytes& from) {
-    std::size_t i = 0;
-    for (; i < kStatusSize - 1 && from[i] != '\0'; ++i) {
-        to[i] = from[i];
-    }
-    to[i] = '\0';
-}
-
-}  // namespace
 
 bool presentStatus(DeviceSession& session, ReadoutView& view, const StatusReply& reply,
                    std::int32_t received) {

@@ -9,6 +9,10 @@
 
 namespace pz4 {
 
+// The text a channel's state puts into its set field: "off", "on", "error", the empty text for a
+// channel that takes set values; null for a state character of no meaning.
+const char* stateText(char state, char mode);
+
 // Handles one reply of the status query (received as QueryStatus reported), with the bus held.
 // Returns true when the worker must stop: the operator has been told that the supply's firmware
 // cannot answer the status query, and StopRequested is raised.

@@ -13,10 +13,11 @@ TEST_F(PollWorkerTest, ThreeFailedPassesClearCloseRelistAtOnceAndReopen) {
     pass();
     driver.faults("42").errReplies = true;
     clock.advance(3000);  // this pass lists, so only the give-up can make the fifth list
-    EXPECT_EQ(pass(), concat({"> PZ442GSS"}, kQueries));
+    EXPECT_EQ(pass(), concat({"> PZ442GSS"}, kFailedQueries));
     EXPECT_EQ(pass(), kQueries);
     EXPECT_EQ(worker->failedPolls(), 2);
     EXPECT_EQ(view.readout(Readout::Voltage1), "500") << "a failed pass by itself clears nothing";
+    EXPECT_TRUE(view.stale(Readout::Voltage1));
 
     // The pending set value goes nowhere, and no field takes another until the supply has
     // answered a status query again.
@@ -49,13 +50,18 @@ TEST_F(PollWorkerTest, AGoodPassResetsTheFailureCount) {
     pass();
     driver.faults("42").errReplies = false;
     // (The error replies slowed the passes down, so the status is due again.)
-    EXPECT_EQ(pass(), concat({"> PZ442GSS"}, kQueries));
+    // Every readout shows its fresh reading again, unchanged ones too: none stays marked.
+    EXPECT_EQ(pass(), (Lines{"> PZ442GSS", "> PZ442GU", "ShowReading 1000 500",
+                             "ShowReading 1001 0", "ShowReading 1002 300", "> PZ442GI",
+                             "ShowReading 1003 51", "ShowReading 1004 2", "ShowReading 1005 33"}));
     EXPECT_EQ(worker->failedPolls(), 0);
+    EXPECT_FALSE(view.stale(Readout::Voltage1));
 
     // A failed voltage query still lets the currents through, and still fails the pass.
     supply("42").setLoad(0, 5.0);
     driver.queueReply("42", "ERR\r\n");
-    EXPECT_EQ(pass(), (Lines{"> PZ442GU", "> PZ442GI", "ShowReading 1003 101"}));
+    EXPECT_EQ(pass(),
+              concat(concat({"> PZ442GU"}, kStaleVoltages), {"> PZ442GI", "ShowReading 1003 101"}));
     driver.queueReply("42", "ERR\r\n");
     EXPECT_EQ(pass(), kQueries);
     EXPECT_EQ(worker->failedPolls(), 2);
@@ -106,7 +112,8 @@ TEST_F(PollWorkerTest, AnUnpluggedSupplyIsDroppedAndComesBackUnselected) {
     startWorker("42");
     pass();
     driver.unplug("42");
-    EXPECT_EQ(pass(), Lines{}) << "writes to a dead handle fail before reaching the wire";
+    EXPECT_EQ(pass(), concat(kStaleVoltages, kStaleCurrents))
+        << "writes to a dead handle fail before reaching the wire";
     EXPECT_EQ(pass(), Lines{});
     EXPECT_EQ(pass(), kGiveUp);
 

@@ -28,6 +28,7 @@ using test::RecordingView;
 class HookClock final : public platform::Clock {
   public:
     std::uint64_t tickMs() override { return clock_.tickMs(); }
+    std::int64_t wallMs() override { return clock_.wallMs(); }
     void sleepMs(std::uint32_t ms) override {
         clock_.sleepMs(ms);
         if (onSleep) {
@@ -86,6 +87,12 @@ inline const Lines kFullPresentation = {
     "ShowReading 1005 33",
 };
 inline const Lines kQueries = {"> PZ442GU", "> PZ442GI"};
+// Both queries failed: every readout that shows a reading is marked stale, once.
+inline const Lines kStaleVoltages = {"MarkStale 1000", "MarkStale 1001", "MarkStale 1002"};
+inline const Lines kStaleCurrents = {"MarkStale 1003", "MarkStale 1004", "MarkStale 1005"};
+inline const Lines kFailedQueries = {"> PZ442GU",      "MarkStale 1000", "MarkStale 1001",
+                                     "MarkStale 1002", "> PZ442GI",      "MarkStale 1003",
+                                     "MarkStale 1004", "MarkStale 1005"};
 // Giving a connection up: nothing shown, no number in a set field, no field open for a value.
 inline const Lines kGiveUp = {"ClearReadings",
                               "SetSetFieldText 0 <empty>",

@@ -97,35 +97,51 @@ TEST_F(PollWorkerTest, ShowsOnlyChangedReadingsAndPrefillsOnlyEmptyFields) {
     EXPECT_EQ(view.setField(0).text, "7");
 }
 
-TEST_F(PollWorkerTest, ShowsOnlyTheChannelsAReplyCarried) {
+// A reading that did not come is marked stale at once, and stays marked (however often its
+// query fails) until a fresh one replaces it, unchanged or not.
+TEST_F(PollWorkerTest, ShowsOnlyTheChannelsAReplyCarriedAndMarksTheRestStale) {
     startWorker("42");
     pass();
     supply("42").setSetVoltage(0, 600, clock.tickMs());
     supply("42").setSetVoltage(2, 400, clock.tickMs());
     driver.queueReply("42", "42,600\r\n");
-    EXPECT_EQ(pass(), (Lines{"> PZ442GU", "ShowReading 1000 600", "> PZ442GI",
-                             "ShowReading 1003 61", "ShowReading 1005 43"}));
+    EXPECT_EQ(pass(),
+              (Lines{"> PZ442GU", "MarkStale 1001", "MarkStale 1002", "ShowReading 1000 600",
+                     "> PZ442GI", "ShowReading 1003 61", "ShowReading 1005 43"}));
     EXPECT_EQ(view.readout(Readout::Voltage3), "300");
+    EXPECT_TRUE(view.stale(Readout::Voltage3));
     EXPECT_EQ(shown(VoltageShown), (std::array<std::int64_t, 3>{600, 0, 300}));
 
-    // The serial alone answers nothing: the pass fails and what is shown stays.
+    // The serial alone answers nothing: the pass fails and what is shown stays, stale.
     driver.queueReply("42", "42\r\n");
     driver.queueReply("42", "42\r\n");
-    EXPECT_EQ(pass(), kQueries);
+    EXPECT_EQ(pass(), concat({"> PZ442GU", "MarkStale 1000", "> PZ442GI"}, kStaleCurrents));
     EXPECT_EQ(worker->failedPolls(), 1);
+    EXPECT_EQ(view.readout(Readout::Current1), "61");
+
+    EXPECT_EQ(pass(), (Lines{"> PZ442GU", "ShowReading 1000 600", "ShowReading 1001 0",
+                             "ShowReading 1002 400", "> PZ442GI", "ShowReading 1003 61",
+                             "ShowReading 1004 2", "ShowReading 1005 43"}));
+    for (int field = 1000; field <= 1005; ++field) {
+        EXPECT_FALSE(view.stale(static_cast<Readout>(field))) << field;
+    }
 }
 
-TEST_F(PollWorkerTest, CommandsTooLongForTheirBufferAreNeverSent) {
-    // 15 characters: the status query fits, the queries and set commands do not.
+// The longest serial an FTDI bridge holds fits every command, with any value the worker sends.
+TEST_F(PollWorkerTest, ASupplyWithTheLongestSerialIsPolledAndSet) {
     const std::string serial = "123456789012345";
     addSupply(serial).setChannel(0, '1', 'U');
     startWorker(serial);
-    SetRequest[0] = 5;
-    EXPECT_EQ(commandsOf(pass()), Lines{"> PZ4" + serial + "GSS"});
-    EXPECT_EQ(worker->failedPolls(), 1);
+    pass();
+    SetRequest[0] = -10999;
+    EXPECT_EQ(commandsOf(pass()), (Lines{"> PZ4" + serial + "GU", "> PZ4" + serial + "GI",
+                                         "> PZ4" + serial + "S 0,-10999"}));
+    EXPECT_EQ(worker->failedPolls(), 0);
 }
 
 TEST_F(PollWorkerTest, SendsSetValuesBelow11000OnceAndNeverLargerOnes) {
+    supply("42").setChannel(1, '1', 'U');
+    supply("42").setChannel(2, '1', 'U');
     startWorker("42");
     pass();
     SetRequest[0] = 10999;
@@ -144,11 +160,11 @@ TEST_F(PollWorkerTest, SendsSetValuesBelow11000OnceAndNeverLargerOnes) {
     EXPECT_EQ(supply("42").channel(0, clock.tickMs()).setVoltage, 10999);
 }
 
-TEST_F(PollWorkerTest, StopEndsThePauseAtOnceButLetsAPassFinish) {
+TEST_F(PollWorkerTest, StopEndsThePauseAndThePassAtOnce) {
     startWorker("42");
     pass();
 
-    // Raised during the pass: the rest of it, set values included, still goes out.
+    // Raised during the pass: nothing more goes out, and the cut query marks nothing.
     driver.setCommandObserver([this](std::uint64_t, std::string_view, std::string_view cmd) {
         view.note("> " + std::string(cmd));
         if (cmd.ends_with("GU")) {
@@ -158,7 +174,7 @@ TEST_F(PollWorkerTest, StopEndsThePauseAtOnceButLetsAPassFinish) {
     SetRequest[0] = 100;
     const Pass stoppedInPass = runPass();
     EXPECT_FALSE(stoppedInPass.goOn);
-    EXPECT_EQ(commandsOf(stoppedInPass.lines), concat(kQueries, {"> PZ442S 0,100"}));
+    EXPECT_EQ(stoppedInPass.lines, Lines{"> PZ442GU"});
 
     // Raised 50 ms into the pause: the pass ends at once, having sent nothing.
     StopRequested = false;

@@ -20,6 +20,7 @@ class RecordingView final : public ReadoutView {
     struct SetField {
         std::string text;
         bool readOnly = true;
+        std::string notSet;  // why the last confirmed value was not set; empty when it was
     };
 
     // Lines of the operations that only ask, so that tests can leave them out.
@@ -31,12 +32,20 @@ class RecordingView final : public ReadoutView {
     void ShowReading(Readout field, std::string_view text) override {
         std::lock_guard lock(mutex_);
         readouts_[index(field)] = std::string(text);
+        stale_[index(field)] = false;
         record("ShowReading " + std::to_string(static_cast<int>(field)) + " " + shown(text));
+    }
+
+    void MarkStale(Readout field) override {
+        std::lock_guard lock(mutex_);
+        stale_[index(field)] = true;
+        record("MarkStale " + std::to_string(static_cast<int>(field)));
     }
 
     void ClearReadings() override {
         std::lock_guard lock(mutex_);
         readouts_.fill({});
+        stale_.fill(false);
         record("ClearReadings");
     }
 
@@ -49,6 +58,7 @@ class RecordingView final : public ReadoutView {
     void SetSetFieldText(int channel, std::string_view text) override {
         std::lock_guard lock(mutex_);
         fields_.at(static_cast<std::size_t>(channel)).text = std::string(text);
+        fields_.at(static_cast<std::size_t>(channel)).notSet.clear();
         record("SetSetFieldText " + std::to_string(channel) + " " + shown(text));
     }
 
@@ -68,6 +78,12 @@ class RecordingView final : public ReadoutView {
         std::lock_guard lock(mutex_);
         fields_.at(static_cast<std::size_t>(channel)).readOnly = readOnly;
         record("SetSetFieldReadOnly " + std::to_string(channel) + (readOnly ? " true" : " false"));
+    }
+
+    void ShowSetFailed(int channel, std::string_view reason) override {
+        std::lock_guard lock(mutex_);
+        fields_.at(static_cast<std::size_t>(channel)).notSet = std::string(reason);
+        record("ShowSetFailed " + std::to_string(channel) + " " + std::string(reason));
     }
 
     void ResetSerialList() override {
@@ -142,6 +158,10 @@ class RecordingView final : public ReadoutView {
         std::lock_guard lock(mutex_);
         return readouts_[index(field)];
     }
+    bool stale(Readout field) const {
+        std::lock_guard lock(mutex_);
+        return stale_[index(field)];
+    }
     SetField setField(int channel) const {
         std::lock_guard lock(mutex_);
         return fields_.at(static_cast<std::size_t>(channel));
@@ -211,6 +231,7 @@ class RecordingView final : public ReadoutView {
 
     mutable std::mutex mutex_;
     std::array<std::string, 6> readouts_{};
+    std::array<bool, 6> stale_{};
     std::array<SetField, 3> fields_{};
     std::vector<std::string> serials_;
     int selected_ = -1;

@@ -28,6 +28,14 @@ class TraceClock final : public platform::Clock {
         }
     }
 
+    // One pause, as the real clock waits in one piece; a stop raised before it ends it at once.
+    bool waitMs(std::uint32_t ms, platform::StopSignal& stop) override {
+        if (!stop.load()) {
+            sleepMs(ms);
+        }
+        return stop.load();
+    }
+
     std::uint64_t totalPaused() const {
         std::uint64_t sum = 0;
         for (auto p : pauses) {

@@ -229,7 +229,9 @@ class CheckingView final : public ReadoutView {
         check(id >= 1000 && id <= 1005, "a readout that does not exist");
         check(!text.empty() && text.size() < 12, "a reading text of odd length");
     }
+    void MarkStale(Readout) override {}
     void ClearReadings() override {}
+    void ShowSetFailed(int, std::string_view) override {}
     std::string GetSetFieldText(int channel) override {
         return fields_.at(static_cast<std::size_t>(channel));
     }

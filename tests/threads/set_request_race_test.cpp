@@ -39,7 +39,11 @@ TEST(SetRequestRaceTest, EveryEnteredValueIsSentReplacedOrPending) {
 
     sim::VirtualClock clock;  // only the worker thread sleeps on it
     sim::SimDriver driver(clock);
-    driver.addSupply("42").rampVoltsPerSecond = 0;
+    sim::SimSupply& supply = driver.addSupply("42");
+    supply.rampVoltsPerSecond = 0;
+    for (int ch = 0; ch < 3; ++ch) {
+        supply.setChannel(ch, '1', 'U');
+    }
     std::array<std::vector<std::int64_t>, 3> sent;
     // Runs on the worker thread, under the driver's lock.
     driver.setCommandObserver([&](std::uint64_t, std::string_view, std::string_view cmd) {
@@ -65,8 +69,13 @@ TEST(SetRequestRaceTest, EveryEnteredValueIsSentReplacedOrPending) {
         }
     });
 
-    // The operator's side: stores as the window does, noting what each store replaced, at a
-    // pace that lets the worker take a good share of the values while stores keep coming.
+    // The operator's side: stores as the window does, once the status lets the fields take
+    // values, noting what each store replaced, at a pace that lets the worker take a good
+    // share of the values while stores keep coming.
+    while (!session->status.channelTakesSetValues(0) || !session->status.channelTakesSetValues(1) ||
+           !session->status.channelTakesSetValues(2)) {
+        std::this_thread::yield();
+    }
     std::array<std::vector<std::int64_t>, 3> replaced;
     int stored = 0;
     while (stored < kValues) {
