@@ -10,6 +10,7 @@
 
 #include "link/d2xx.h"
 #include "platform/clock.h"
+#include "platform/environment.h"
 #include "sim/sim_driver.h"
 #include "sim/sim_environment.h"
 
@@ -39,6 +40,8 @@ struct Instance {
 Instance instance;
 std::once_flag instanceOnce;
 
+int control(SimDriver& driver, const std::string& line);
+
 Instance& get() {
     std::call_once(instanceOnce, [] {
         instance.driver = std::make_unique<SimDriver>(pz4::platform::systemClock());
@@ -46,6 +49,14 @@ Instance& get() {
         // Each run meets the bridge's timer at other moments, as a real one would.
         instance.driver->seedPhases(std::random_device{}());
         pz4::sim::configureFromEnvironment(*instance.driver);
+        // Faults from the start, for a program that cannot call pz4sim_control itself.
+        std::istringstream commands(pz4::platform::environmentText("PZ4SIM_CONTROL"));
+        for (std::string command; std::getline(commands, command, ';');) {
+            if (!command.empty() && control(*instance.driver, command) != 0) {
+                std::fprintf(stderr, "pz4sim: PZ4SIM_CONTROL: cannot do \"%s\"\n",
+                             command.c_str());
+            }
+        }
         instance.entries = instance.driver->entries();
     });
     return instance;
@@ -59,14 +70,13 @@ bool parseFlag(const std::string& text, bool& flag) {
     return true;
 }
 
-int control(const std::string& line) {
+int control(SimDriver& driver, const std::string& line) {
     std::istringstream in(line);
     std::string verb;
     std::string serial;
     if (!(in >> verb >> serial)) {
         return -1;
     }
-    SimDriver& driver = *get().driver;
     const bool known = driver.withFaults(serial, [](pz4::sim::SimFaults&) {});
     if (!known) {
         return -1;
@@ -82,13 +92,13 @@ int control(const std::string& line) {
         verb == "unplug" ? driver.unplug(serial) : driver.replug(serial);
         return 0;
     }
-    if (verb == "silent" || verb == "err") {
+    if (verb == "silent" || verb == "err" || verb == "garbage") {
         bool on = false;
         if (!(in >> a) || !parseFlag(a, on) || (in >> rest)) {
             return -1;
         }
         driver.withFaults(serial, [&](pz4::sim::SimFaults& f) {
-            (verb == "silent" ? f.silent : f.errReplies) = on;
+            (verb == "silent" ? f.silent : verb == "err" ? f.errReplies : f.garbageReplies) = on;
         });
         return 0;
     }
@@ -103,9 +113,11 @@ int control(const std::string& line) {
         return 0;
     }
     if (verb == "stray") {
-        // The bytes follow as hexadecimal pairs ("0a58" for LF and 'X'); "-" for none.
+        // The bytes follow as hexadecimal pairs ("0a58" for LF and 'X'); "-" for none. They
+        // come after every reply, as long after it as the optional gap says.
         std::string hex;
-        if (!(in >> hex) || (in >> rest)) {
+        std::uint32_t gapMs = 0;
+        if (!(in >> hex) || (!(in >> gapMs) && !in.eof()) || (in >> rest) || gapMs > 60000) {
             return -1;
         }
         std::string bytes;
@@ -121,7 +133,10 @@ int control(const std::string& line) {
                 bytes += static_cast<char>(value);
             }
         }
-        driver.withFaults(serial, [&](pz4::sim::SimFaults& f) { f.strayBytes = bytes; });
+        driver.withFaults(serial, [&](pz4::sim::SimFaults& f) {
+            f.strayBytes = bytes;
+            f.strayGapMs = gapMs;
+        });
         return 0;
     }
     if (verb == "state") {
@@ -185,13 +200,15 @@ PZ4SIM_EXPORT FT_STATUS PZ4_D2XX_CALL FT_CreateDeviceInfoList(DWORD* count) {
 }
 
 // "unplug <serial>", "replug <serial>", "silent <serial> 0|1", "err <serial> 0|1",
-// "late <serial> <ms>", "lflag <serial> <ms>", "stray <serial> <hex bytes>|-",
-// "state <serial> <ch> <stateChar> <modeChar>": 0 when done, -1 for a bad command or serial.
+// "garbage <serial> 0|1", "late <serial> <ms>", "lflag <serial> <ms>",
+// "stray <serial> <hex bytes>|- [<gap ms>]", "state <serial> <ch> <stateChar> <modeChar>": 0 when
+// done, -1 for a bad command or serial. PZ4SIM_CONTROL gives such commands, separated by ';', to
+// do at the start.
 PZ4SIM_EXPORT int pz4sim_control(const char* command) {
     if (command == nullptr) {
         return -1;
     }
-    return control(command);
+    return control(*get().driver, command);
 }
 
 PZ4SIM_EXPORT int pz4sim_command_count(void) {

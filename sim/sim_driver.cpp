@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include "link/ftdi_link.h"
 #include "sim/sim_device.h"
@@ -242,7 +243,8 @@ void SimDriver::receiveCommand(Device& device, std::string command, double doneA
         reply = device.faults.garbageReplies ? garbage() : std::move(*answer);
     }
     scheduleReply(device, device.faults.replyPrefix + reply,
-                  doneAtMs + replyLatencyMs + device.faults.replyDelayMs);
+                  doneAtMs + replyLatencyMs + device.faults.replyDelayMs +
+                      std::exchange(device.faults.nextReplyDelayMs, 0));
 }
 
 double SimDriver::transmit(Device& device, std::string_view bytes, double startMs) {

@@ -31,6 +31,7 @@ struct SimFaults {
     int pieces = 1;                  // every reply arrives in this many pieces ...
     std::uint32_t pieceGapMs = 3;    // ... this far apart
     std::uint32_t replyDelayMs = 0;  // every reply starts this much later (late: beyond ~500)
+    std::uint32_t nextReplyDelayMs = 0;  // the next reply alone starts this much later still
     std::uint32_t lfLagMs = 0;       // an LF that follows a CR leaves this much after it
     std::string strayBytes;          // unasked bytes the supply sends after every reply ...
     std::uint32_t strayGapMs = 0;    // ... this long after the reply's last byte

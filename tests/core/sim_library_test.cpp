@@ -80,6 +80,8 @@ TEST(SimLibraryTest, ExportsTheDriverAndIsConfiguredFromTheEnvironment) {
     std::remove(logPath.c_str());
     testing_support::setEnv("PZ4SIM_SUPPLIES", "42=1U,1I,0U;77");
     testing_support::setEnv("PZ4SIM_LOG", logPath.c_str());
+    // Faults at the start for a program that cannot call pz4sim_control: a bad one is skipped.
+    testing_support::setEnv("PZ4SIM_CONTROL", "frob 42;state 42 1 0 I");
 
     const platform::ModuleHandle lib = platform::loadLibrary(PZ4_SIM_DRIVER_FILE);
     ASSERT_NE(lib, nullptr) << PZ4_SIM_DRIVER_FILE;
@@ -125,17 +127,20 @@ TEST(SimLibraryTest, ExportsTheDriverAndIsConfiguredFromTheEnvironment) {
         read(h, chunk.data(), waiting, &got);
         reply += chunk.substr(0, got);
     }
-    EXPECT_EQ(reply.substr(0, 15), "1 S:110 MOD:UIU");
+    EXPECT_EQ(reply.substr(0, 15), "1 S:100 MOD:UIU");
     EXPECT_EQ(commandCount(), 1);
 
     EXPECT_EQ(control("state 42 2 1 U"), 0);
     EXPECT_EQ(control("silent 42 1"), 0);
     EXPECT_EQ(control("err 42 0"), 0);
+    EXPECT_EQ(control("garbage 42 0"), 0);
+    EXPECT_EQ(control("stray 42 58 50"), 0);
+    EXPECT_EQ(control("stray 42 -"), 0);
     EXPECT_EQ(control("unplug 42"), 0);
     EXPECT_EQ(write(h, cmd, sizeof cmd, &w), 4u);
     EXPECT_EQ(control("replug 42"), 0);
     for (const char* bad : {"", "unplug", "unplug nope", "silent 42 2", "state 42 3 1 U",
-                            "state 42 0 11 U", "frob 42", "unplug 42 extra"}) {
+                            "state 42 0 11 U", "frob 42", "unplug 42 extra", "stray 42 58 x"}) {
         EXPECT_EQ(control(bad), -1) << bad;
     }
     EXPECT_EQ(control(nullptr), -1);
@@ -149,6 +154,7 @@ TEST(SimLibraryTest, ExportsTheDriverAndIsConfiguredFromTheEnvironment) {
     platform::unloadLibrary(lib);
     testing_support::unsetEnv("PZ4SIM_SUPPLIES");
     testing_support::unsetEnv("PZ4SIM_LOG");
+    testing_support::unsetEnv("PZ4SIM_CONTROL");
     std::remove(logPath.c_str());
 }
 

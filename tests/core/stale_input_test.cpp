@@ -57,14 +57,15 @@ class StaleInputTest : public ::testing::Test {
 
 TEST_F(StaleInputTest, EveryQueryGetsItsOwnReplyOrFails) {
     struct Case {
-        const char* name;
+        std::string name;
         std::function<void(sim::SimFaults&)> fault;
         bool firstOnly;  // the fault holds for the first query only
         // Of GU, GI, GU, GI while the fault holds; none given where they hang on the moment a
         // stray byte happens to come, but then each is its own kind or a failure.
         std::vector<std::string> results;
+        std::uint32_t answerMs = 0;  // how long the supply takes to answer, throughout
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"the bridge's batches alone", [](sim::SimFaults&) {}, false, {"V", "I", "V", "I"}},
         {"LF 30 ms behind its CR",
          [](sim::SimFaults& f) { f.lfLagMs = 30; },
@@ -104,15 +105,30 @@ TEST_F(StaleInputTest, EveryQueryGetsItsOwnReplyOrFails) {
          {"fail", "I", "V", "I"}},
         {"a reply lost", [](sim::SimFaults& f) { f.silent = true; }, true, {"fail", "I", "V", "I"}},
     };
+    // A slow supply, and a reply so late that it lands just after the next command went out:
+    // the late line comes first, and the supply's own answer only later.
+    for (const std::uint32_t answerMs : {1u, 50u, 150u}) {
+        for (const std::uint32_t lateMs : {1005u, 1030u, 1100u}) {
+            cases.push_back({"a supply answering in " + std::to_string(answerMs) +
+                                 " ms, one reply " + std::to_string(lateMs) + " ms late",
+                             [lateMs](sim::SimFaults& f) { f.replyDelayMs = lateMs; },
+                             true,
+                             {},
+                             answerMs});
+        }
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         start();
+        sim::SimFaults afterwards;
+        afterwards.replyDelayMs = c.answerMs;
+        bench->driver.setFaults("42", afterwards);
         bench->driver.withFaults("42", c.fault);
         std::vector<std::string> results;
         for (int i = 0; i < 4; ++i) {
             results.push_back(query(i % 2 == 0));
             if (c.firstOnly && i == 0) {
-                bench->driver.setFaults("42", {});
+                bench->driver.setFaults("42", afterwards);
             }
         }
         if (!c.results.empty()) {
@@ -126,7 +142,7 @@ TEST_F(StaleInputTest, EveryQueryGetsItsOwnReplyOrFails) {
         }
         // The fault gone (bytes it had on their way still come), the worker is back in step
         // within two queries.
-        bench->driver.setFaults("42", {});
+        bench->driver.setFaults("42", afterwards);
         query(true);
         query(false);
         EXPECT_EQ(query(true), "V");

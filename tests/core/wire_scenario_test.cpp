@@ -65,6 +65,15 @@ const NamedFault kFaults[] = {
      [](sim::SimDriver& d, std::mt19937& rng) {
          d.withFaults("42", [&](sim::SimFaults& f) { f.replyDelayMs = between(rng, 500, 900); });
      }},
+    // A supply that takes up to 150 ms to answer, and one of its replies just over a second
+    // late, so that it may land after the next command went out.
+    {"a slow supply, one reply very late",
+     [](sim::SimDriver& d, std::mt19937& rng) {
+         d.withFaults("42", [&](sim::SimFaults& f) {
+             f.replyDelayMs = between(rng, 0, 150);
+             f.nextReplyDelayMs = between(rng, 1000, 1100) - f.replyDelayMs;
+         });
+     }},
     {"stray bytes behind the replies",
      [](sim::SimDriver& d, std::mt19937& rng) {
          d.withFaults("42", [&](sim::SimFaults& f) {
