@@ -56,12 +56,25 @@ SerialPort::SerialPort(const char* path) {
     if (fd < 0) {
         return;
     }
-    // TIOCEXCL keeps out every later open but root's; the lock keeps out another copy of this
-    // program (and tools that lock, as pyserial does), root included.
+    // The lock keeps out another copy of this program (and tools that lock, as pyserial does),
+    // root included; TIOCEXCL then keeps out every later open but root's. The lock comes first,
+    // and a refusal after TIOCEXCL undoes it: a port this program does not get is left as it
+    // was found, for whoever holds it.
     termios tio{};
-    if (::isatty(fd) == 0 || ::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-        ::tcgetattr(fd, &tio) != 0) {
+    if (::isatty(fd) == 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
+        return;
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        ::close(fd);
+        return;
+    }
+    const auto refuse = [fd] {
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+    };
+    if (::tcgetattr(fd, &tio) != 0) {
+        refuse();
         return;
     }
     ::cfmakeraw(&tio);
@@ -73,7 +86,7 @@ SerialPort::SerialPort(const char* path) {
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
-        ::close(fd);
+        refuse();
         return;
     }
     // The bridge otherwise holds short replies back for its latency timer (16 ms). Only real

@@ -1,6 +1,10 @@
 // The kernel's serial ports as the link's driver: what is listed, and how a port is opened.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -100,6 +104,18 @@ TEST(KernelPortsTest, OpensRawExclusive8N1At115200WithStaleInputGone) {
     auto second = bench.makeLink();
     EXPECT_FALSE(second->openBySerial("42"));
     link->closeDevice();
+
+    // A holder that only locks (as pyserial does): refused, the port is left as it was found,
+    // not exclusive, for the holder to go on with.
+    const int holder = ::open(supply.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(second->openBySerial("42"));
+    int exclusive = 1;
+    ASSERT_EQ(::ioctl(holder, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    ::close(holder);
+
     EXPECT_TRUE(second->openBySerial("42"));
 }
 
