@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace pz4 {
 
@@ -17,9 +18,17 @@ std::string escapedBytes(std::string_view bytes);
 
 class WireTrace {
   public:
-    // Appends to the file at path; null when it cannot be opened.
-    static std::unique_ptr<WireTrace> open(const char* path);
-    // The file named by PZ4_TRACE; null when the variable is unset or empty.
+    // A trace file that reaches this size is moved to "<file>.1" (replacing an older one) and
+    // started afresh, so that a noisy line cannot fill the disk.
+    static constexpr std::uint64_t kRotateBytes = 64ull << 20;
+
+    // Appends to the regular file at path, creating it if missing; never blocks at the open (a
+    // FIFO, a device or a directory is refused). Null when it cannot trace there, with the
+    // reason in whyNot.
+    static std::unique_ptr<WireTrace> open(const char* path, std::string* whyNot = nullptr,
+                                           std::uint64_t rotateAt = kRotateBytes);
+    // The file named by PZ4_TRACE; null when the variable is unset or empty. The first call of
+    // a process says on standard error where it traces, or why it cannot.
     static std::unique_ptr<WireTrace> fromEnvironment();
     ~WireTrace();
 
@@ -30,8 +39,15 @@ class WireTrace {
     void record(std::uint64_t tickMs, std::string_view event, std::string_view detail);
 
   private:
-    explicit WireTrace(std::FILE* file) : file_(file) {}
+    WireTrace(std::FILE* file, std::string path, std::uint64_t size, std::uint64_t rotateAt)
+        : file_(file), path_(std::move(path)), size_(size), rotateAt_(rotateAt) {}
+    // Moves the full file aside and starts a new one; false when tracing must stop.
+    bool rotate();
+
     std::FILE* file_;
+    std::string path_;
+    std::uint64_t size_;
+    std::uint64_t rotateAt_;
 };
 
 }  // namespace pz4

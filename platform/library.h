@@ -5,7 +5,8 @@ namespace pz4::platform {
 
 using ModuleHandle = void*;
 
-// Loads the library by name (searched the platform's usual way) or by path; null on failure.
+// Loads the library by path, or by name: on Windows from the system folder or the program's own
+// only, elsewhere the platform's usual way; null on failure.
 ModuleHandle loadLibrary(const char* name);
 
 // The address of an exported symbol, or null when the module does not export it.

@@ -318,5 +318,28 @@ TEST(FtdiLinkTest, LoadsTheDriverLibraryByPath) {
     testing_support::unsetEnv("PZ4SIM_OTHER");
 }
 
+#if defined(_WIN32)
+// FTDI's DLL by its bare name comes from the system folder or the program's own only: one
+// planted in the current directory is never loaded.
+TEST(FtdiLinkTest, TheDriverByNameComesFromTheProgramsFolderNeverTheCurrentOne) {
+    namespace fs = std::filesystem;
+    const fs::path planted =
+        fs::temp_directory_path() / ("pz4-planted-" + std::to_string(testing_support::processId()));
+    fs::create_directories(planted);
+    fs::copy_file(PZ4_SIM_DRIVER_FILE, planted / kDriverLibraryName,
+                  fs::copy_options::overwrite_existing);
+    const fs::path before = fs::current_path();
+    fs::current_path(planted);
+    EXPECT_FALSE(FtdiLink().driverLoaded());
+    fs::current_path(before);
+
+    const fs::path beside = fs::path(testing_support::programDirectory()) / kDriverLibraryName;
+    fs::copy_file(PZ4_SIM_DRIVER_FILE, beside, fs::copy_options::overwrite_existing);
+    EXPECT_TRUE(FtdiLink().driverLoaded());
+    fs::remove(beside);
+    fs::remove_all(planted);
+}
+#endif
+
 }  // namespace
 }  // namespace pz4

@@ -2,6 +2,10 @@
 // exactly its own reply, escaped so that each driver call stays one line.
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -49,6 +53,61 @@ TEST(WireTraceTest, EscapesEveryByteThatIsNoPlainCharacter) {
         EXPECT_EQ(escapedBytes(bytes), escaped);
         EXPECT_EQ(unescaped(escaped), bytes);
     }
+}
+
+// A FIFO or a directory is refused at once, with a reason; a regular file is moved aside once
+// it is full and started afresh, keeping one older generation only.
+TEST(WireTraceTest, TracesToARegularFileOnlyAndRotatesItOnce) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("pz4-trace-dir-" + std::to_string(testing_support::processId()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::vector<std::pair<std::string, std::string>> refused = {
+        {dir.string(), ""}, {(dir / "missing" / "trace.txt").string(), ""}};
+#if !defined(_WIN32)
+    const auto fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    refused.push_back({fifo.string(), "not a regular file"});
+#endif
+    for (const auto& [path, reason] : refused) {
+        std::string whyNot;
+        EXPECT_EQ(WireTrace::open(path.c_str(), &whyNot), nullptr) << path;
+        EXPECT_FALSE(whyNot.empty()) << path;
+        if (!reason.empty()) {
+            EXPECT_EQ(whyNot, reason);
+        }
+    }
+
+    const auto path = dir / "trace.txt";
+    const auto old = dir / "trace.txt.1";
+    {
+        auto trace = WireTrace::open(path.string().c_str(), nullptr, 300);
+        ASSERT_NE(trace, nullptr);
+        for (int i = 0; i < 30; ++i) {
+            trace->record(static_cast<std::uint64_t>(i), "write", "\"PZ442GU\\x00\"");
+        }
+    }
+    const auto lines = [](const std::filesystem::path& p) {
+        std::ifstream in(p);
+        std::vector<std::string> all;
+        for (std::string line; std::getline(in, line);) {
+            all.push_back(line);
+        }
+        return all;
+    };
+    const auto current = lines(path);
+    const auto previous = lines(old);
+    EXPECT_LE(std::filesystem::file_size(path), 300u + 40u);
+    EXPECT_LE(std::filesystem::file_size(old), 300u + 40u);
+    ASSERT_FALSE(current.empty());
+    ASSERT_FALSE(previous.empty());
+    EXPECT_TRUE(current.front().starts_with("# PZ4 Control wire trace"));
+    EXPECT_EQ(current.back(), "29 write \"PZ442GU\\x00\"");
+    // The older generation holds the lines just before the newer one starts.
+    const int firstNew = std::stoi(current[1]);
+    EXPECT_EQ(previous.back(), std::to_string(firstNew - 1) + " write \"PZ442GU\\x00\"");
+    EXPECT_FALSE(std::filesystem::exists(dir / "trace.txt.2"));
+    std::filesystem::remove_all(dir);
 }
 
 TEST(WireTraceTest, CommandsAndRepliesAlternateInStep) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace pz4::testing_support {
 
@@ -18,5 +19,8 @@ bool libraryIsLoaded(const char* name);
 
 // The threads this process has at the moment.
 std::ptrdiff_t threadCount();
+
+// The folder that holds the running program.
+std::string programDirectory();
 
 }  // namespace pz4::testing_support

@@ -35,4 +35,8 @@ std::ptrdiff_t threadCount() {
     return std::distance(std::filesystem::begin(tasks), std::filesystem::end(tasks));
 }
 
+std::string programDirectory() {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+}
+
 }  // namespace pz4::testing_support

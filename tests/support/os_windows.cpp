@@ -42,4 +42,11 @@ std::ptrdiff_t threadCount() {
     return count;
 }
 
+std::string programDirectory() {
+    char path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string text(path, n);
+    return text.substr(0, text.find_last_of("\\/"));
+}
+
 }  // namespace pz4::testing_support
