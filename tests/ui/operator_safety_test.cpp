@@ -41,6 +41,9 @@ class OperatorSafetyTest : public QObject {
             << QStringList{"visit", "type 350", "leave"} << QStringList{"42 PZ442S 0,350"};
         QTest::newRow("Enter, then left")
             << QStringList{"visit", "type 350", "enter", "leave"} << QStringList{"42 PZ442S 0,350"};
+        // Clicking the serial-number box is leaving the supply, not confirming for it.
+        QTest::newRow("typed, then the serial-number box")
+            << QStringList{"visit", "type 12", "serial box"} << QStringList{};
         QTest::newRow("another application takes the focus")
             << QStringList{"visit", "type 350", "away", "back"} << QStringList{};
         // Emptied to type a new value while the readings move: no reading mixes in.
@@ -78,6 +81,9 @@ class OperatorSafetyTest : public QObject {
                 QCOMPARE(field->text(), QString());
             } else if (step == "leave") {
                 QTest::mouseClick(f->dlg->readout(IDC_VOLTAGE2), Qt::LeftButton);
+                QVERIFY(!field->hasFocus());
+            } else if (step == "serial box") {
+                QTest::mouseClick(f->dlg->serialBox()->lineEdit(), Qt::LeftButton);
                 QVERIFY(!field->hasFocus());
             } else if (step == "away") {
                 elsewhere.show();
