@@ -4,8 +4,9 @@
 # window with no supply, the context switches a second of the whole process (all threads, from
 # /proc), its CPU use, the worker's pass period against what the pass is made of (200 ms pause,
 # two 20 ms query pauses, the two exchanges on the wire, measured from a wire trace), and how
-# long the process takes to end after Escape. A benchmark, not a test: it prints, it does not
-# judge.
+# long the process takes to end after Escape: at steady readings, and at random moments while
+# the supply misbehaves (silent, ERR replies, garbage, a stray byte 50 ms behind every reply,
+# replies 700 ms late). A benchmark, not a test: it prints, it does not judge.
 #
 #   bench/worker_cost.sh [SECONDS]     each measurement runs SECONDS (default 20)
 set -euo pipefail
@@ -48,6 +49,20 @@ start_program() {
     sleep 3  # start-up, the first status query, the ramps of a supply at 0 V
 }
 
+# Closes the program under a fault at random moments; prints the median and the longest time
+# from Escape to the end of the process, and the exit statuses other than 0.
+close_under_fault() {
+    local control=$1 runs=$2 times=() statuses="" i
+    for ((i = 0; i < runs; i++)); do
+        start_program '42=1U,1U,1U' env PZ4SIM_CONTROL="$control"
+        sleep "$(awk -v r=$RANDOM 'BEGIN { printf "%.3f", r / 32768 * 3 }')"
+        times+=("$(close_program)")
+        [[ $(cat "$work/exit-status") == 0 ]] || statuses+=" $(cat "$work/exit-status")"
+    done
+    printf '%s\n' "${times[@]}" | sort -n |
+        awk -v s="${statuses:- none}" '{ t[NR] = $1 } END { printf "%8d %8d   exit statuses other than 0:%s", t[int((NR + 1) / 2)], t[NR], s }'
+}
+
 # Prints switches a second and CPU % over the next $seconds.
 measure_cost() {
     local s0 c0 t0 s1 c1 t1
@@ -65,7 +80,9 @@ close_program() {
     t0=$(now_ms)
     xdotool key Escape
     while kill -0 "$app_pid" 2>/dev/null; do sleep 0.002; done
-    wait "$app_pid" || true
+    local status=0
+    wait "$app_pid" || status=$?
+    echo "$status" >"$work/exit-status"  # for callers that run this in a subshell
     app_pid=""
     echo $(($(now_ms) - t0))
 }
@@ -81,6 +98,22 @@ printf '%-32s %s %10s   (targets: 40, 0.25, 100)\n' "one supply, steady readings
 start_program ''
 cost=$(measure_cost)
 printf '%-32s %s %10s   (target: 10)\n' "no supply" "$cost" "$(close_program)"
+
+close_runs=${PZ4_BENCH_CLOSES:-8}
+echo
+echo "Escape to the end of the process, ${close_runs} closes at random moments each (target: 100 ms)"
+printf '%-32s %8s %8s\n' "the supply" "median" "longest"
+while IFS='|' read -r name control; do
+    printf '%-32s %s\n' "$name" "$(close_under_fault "$control" "$close_runs")"
+done <<'FAULTS'
+answers|
+stays silent|silent 42 1
+answers ERR|err 42 1
+answers garbage|garbage 42 1
+a stray byte 50 ms behind replies|stray 42 7e 50
+answers 700 ms late|late 42 700
+FAULTS
+echo
 
 # The pass period, from a trace: a pass starts at each voltage query; an exchange lasts from
 # its write to the read that ends its reply line.

@@ -1,7 +1,7 @@
 // The system timer at 1 ms for as long as a guard lives. Windows otherwise rounds every sleep up
 // to its default tick of about 15.6 ms, which would stretch the reply reader's 5 ms polls
-// threefold and its silence time-out from half a second to one and a half. Other systems
-// sleep finely anyway; there the guard does nothing.
+// threefold (its time-outs hold anyway: they are measured on the clock). Other systems sleep
+// finely anyway; there the guard does nothing.
 #pragma once
 
 namespace pz4::platform {

@@ -56,7 +56,7 @@ void PollWorker::start() {
     lastEnumTick_ = clock_.tickMs() - kBackdateMs;
     lastStatusTick_ = clock_.tickMs() - kBackdateMs;
     if (const SerialText chosen = session_.serial.load(); !chosen.empty()) {
-        report({.kind = WorkerEventKind::Chosen}, chosen);
+        report(WorkerEvent{WorkerEventKind::Chosen}, chosen);
     }
 }
 
@@ -81,7 +81,7 @@ bool PollWorker::runPass() {
         giveUp();
         openAtOnce_ = true;
         lastOpened_ = {};
-        report({.kind = WorkerEventKind::Chosen}, session_.serial.load());
+        report(WorkerEvent{WorkerEventKind::Chosen}, session_.serial.load());
     }
     listIfDue();
     // A stop request ends the pass between any two steps: no exchange starts after it, and a
@@ -159,7 +159,7 @@ void PollWorker::noteUnplugged() {
             return;
         }
     }
-    report({.kind = WorkerEventKind::Unplugged}, lastOpened_);
+    report(WorkerEvent{WorkerEventKind::Unplugged}, lastOpened_);
     lastOpened_ = {};
 }
 
@@ -206,7 +206,7 @@ bool PollWorker::connect() {
     lastStatusTick_ = clock_.tickMs() - kBackdateMs;
     session_.releaseBus();
     lastOpened_ = session_.addressed();
-    report({.kind = WorkerEventKind::Opened}, lastOpened_);
+    report(WorkerEvent{WorkerEventKind::Opened}, lastOpened_);
     return true;
 }
 
@@ -234,11 +234,11 @@ void PollWorker::reportStatusChanges(const StatusBytes& before) {
         const char state = after[kStatePosition + ch];
         const char mode = after[kModePosition + ch];
         if (state != before[kStatePosition + ch] || mode != before[kModePosition + ch]) {
-            report({.kind = WorkerEventKind::Status,
-                    .channel = static_cast<std::int8_t>(ch),
-                    .state = state,
-                    .mode = mode},
-                   session_.addressed());
+            WorkerEvent event{WorkerEventKind::Status};
+            event.channel = static_cast<std::int8_t>(ch);
+            event.state = state;
+            event.mode = mode;
+            report(event, session_.addressed());
         }
     }
 }
@@ -253,7 +253,8 @@ bool PollWorker::showReadings(const ReadingKind& kind) {
         }
         return false;
     }
-    WorkerEvent event{.kind = kind.event, .count = static_cast<std::uint8_t>(readings.count)};
+    WorkerEvent event{kind.event};
+    event.count = static_cast<std::uint8_t>(readings.count);
     event.values = readings.values;
     report(event, serial);
     // Only the channels the reply carried: a short reply leaves the others as shown, but stale.
@@ -300,7 +301,7 @@ void PollWorker::countPass(bool failed) {
     const SerialText serial = session_.addressed();
     giveUp();
     lastEnumTick_ = clock_.tickMs() - kRelistBackdateMs;
-    report({.kind = WorkerEventKind::GivenUp}, serial);
+    report(WorkerEvent{WorkerEventKind::GivenUp}, serial);
 }
 
 void PollWorker::sendSetValues() {
@@ -330,9 +331,9 @@ void PollWorker::sendSetValue(int channel, std::int32_t value) {
         view_.SetSetFieldText(channel, text != nullptr ? text : "");
     }
     const bool set = outcome == SetOutcome::Acknowledged;
-    WorkerEvent event{.kind = set ? WorkerEventKind::Set : WorkerEventKind::SetFailed,
-                      .channel = static_cast<std::int8_t>(channel),
-                      .outcome = outcome};
+    WorkerEvent event{set ? WorkerEventKind::Set : WorkerEventKind::SetFailed};
+    event.channel = static_cast<std::int8_t>(channel);
+    event.outcome = outcome;
     event.values[0] = value;
     report(event, session_.addressed());
     // A stop request that cut the exchange short is no failure to tell: the window is closing.

@@ -24,7 +24,9 @@ enum class WorkerEventKind : std::uint8_t {
 };
 
 struct WorkerEvent {
-    WorkerEventKind kind = WorkerEventKind::Voltage;
+    explicit WorkerEvent(WorkerEventKind k = WorkerEventKind::Voltage) : kind(k) {}
+
+    WorkerEventKind kind;
     std::int64_t wallMs = 0;   // the wall clock, ms since 1970-01-01 UTC
     std::uint64_t tickMs = 0;  // the worker's monotonic clock
     SerialText serial;         // the supply concerned
