@@ -2,12 +2,12 @@
 
 namespace pz4 {
 
-ChannelSlots SetRequest{};
-ChannelSlots VoltageShown{};
-ChannelSlots CurrentShown{};
-
-platform::StopSignal StopRequested;
-std::atomic<bool> WorkerRunning{true};
+WorkerShared WindowWorker;
+ChannelSlots& SetRequest = WindowWorker.SetRequest;
+ChannelSlots& VoltageShown = WindowWorker.VoltageShown;
+ChannelSlots& CurrentShown = WindowWorker.CurrentShown;
+platform::StopSignal& StopRequested = WindowWorker.StopRequested;
+std::atomic<bool>& WorkerRunning = WindowWorker.WorkerRunning;
 
 void fillSlots(ChannelSlots& slots, std::int64_t value) {
     for (auto& slot : slots) {
@@ -15,7 +15,7 @@ void fillSlots(ChannelSlots& slots, std::int64_t value) {
     }
 }
 
-void fillChannelTables(std::int64_t value) {
+void WorkerShared::fill(std::int64_t value) {
     for (std::size_t ch = 0; ch < 3; ++ch) {
         SetRequest[ch].store(value);
         VoltageShown[ch].store(value);
@@ -23,7 +23,7 @@ void fillChannelTables(std::int64_t value) {
     }
 }
 
-std::optional<std::int32_t> takeSetRequest(int channel) {
+std::optional<std::int32_t> WorkerShared::takeSetRequest(int channel) {
     auto& slot = SetRequest[static_cast<std::size_t>(channel)];
     std::int64_t value = slot.load();
     // A failed exchange reloads value; an unsendable value stays where it is.

@@ -43,13 +43,14 @@ struct PollWorker::ReadingKind {
     bool prefillsSetField;
 };
 
-PollWorker::PollWorker(DeviceSession& session, ReadoutView& view, platform::Clock& clock)
-    : session_(session), link_(*session.link), view_(view), clock_(clock) {}
+PollWorker::PollWorker(DeviceSession& session, ReadoutView& view, platform::Clock& clock,
+                       WorkerShared& shared)
+    : session_(session), shared_(shared), link_(*session.link), view_(view), clock_(clock) {}
 
 void PollWorker::start() {
-    WorkerRunning.store(true);
-    StopRequested.store(false);
-    link_.watchStop(StopRequested);
+    shared_.WorkerRunning.store(true);
+    shared_.StopRequested.store(false);
+    link_.watchStop(shared_.StopRequested);
     failedPolls_ = 0;
     readoutsCleared_ = false;
     seenChoice_ = session_.supplyChoice.load();
@@ -62,7 +63,7 @@ void PollWorker::start() {
 
 void PollWorker::run() {
     start();
-    if (!StopRequested.load()) {
+    if (!stopping()) {
         while (runPass()) {
         }
     }
@@ -71,7 +72,7 @@ void PollWorker::run() {
 
 bool PollWorker::runPass() {
     // One wait that a stop request ends at once.
-    if (clock_.waitMs(kPauseMs, StopRequested)) {
+    if (clock_.waitMs(kPauseMs, shared_.StopRequested)) {
         return false;
     }
     session_.waitBusFree();
@@ -87,10 +88,12 @@ bool PollWorker::runPass() {
     // A stop request ends the pass between any two steps: no exchange starts after it, and a
     // query it cut short counts as no failure.
     if (!stopping() && connect() && !stopping() && refreshStatus()) {
-        static const ReadingKind voltages{formatVoltageQuery,       VoltageShown, voltageReadout, 0,
-                                          WorkerEventKind::Voltage, true};
-        static const ReadingKind currents{formatCurrentQuery,       CurrentShown, currentReadout, 3,
-                                          WorkerEventKind::Current, false};
+        const ReadingKind voltages{formatVoltageQuery,       shared_.VoltageShown,
+                                   voltageReadout,           0,
+                                   WorkerEventKind::Voltage, true};
+        const ReadingKind currents{formatCurrentQuery,       shared_.CurrentShown,
+                                   currentReadout,           3,
+                                   WorkerEventKind::Current, false};
         const bool voltagesOk = !stopping() && showReadings(voltages);
         const bool currentsOk = !stopping() && showReadings(currents);
         if (!stopping()) {
@@ -120,15 +123,15 @@ void PollWorker::giveUp() {
     session_.ForgetPreviousStatus();
     view_.ClearReadings();
     stale_.fill(false);
-    fillSlots(VoltageShown, NO_VALUE);
-    fillSlots(CurrentShown, NO_VALUE);
+    fillSlots(shared_.VoltageShown, NO_VALUE);
+    fillSlots(shared_.CurrentShown, NO_VALUE);
     // No number stands in a set field that was never sent; the next status reply sets them up
     // as at any first reply.
     for (int ch = 0; ch < 3; ++ch) {
         view_.SetSetFieldText(ch, "");
         view_.SetSetFieldReadOnly(ch, true);
     }
-    fillSlots(SetRequest, NO_VALUE);
+    fillSlots(shared_.SetRequest, NO_VALUE);
 }
 
 void PollWorker::listIfDue() {
@@ -186,7 +189,7 @@ bool PollWorker::connect() {
     if (std::exchange(openAtOnce_, false)) {
         readoutsCleared_ = true;
     } else if (readoutsCleared_) {
-        if (clock_.waitMs(kIdlePauseMs, StopRequested)) {
+        if (clock_.waitMs(kIdlePauseMs, shared_.StopRequested)) {
             return false;  // stopping: nothing more to open
         }
     } else {
@@ -219,7 +222,7 @@ bool PollWorker::refreshStatus() {
     StatusReply reply;
     const std::int32_t received = session_.QueryStatus(reply);
     const StatusBytes before = session_.previousStatus;
-    const bool stop = !stopping() && presentStatus(session_, view_, reply, received);
+    const bool stop = !stopping() && presentStatus(session_, view_, reply, received, shared_);
     reportStatusChanges(before);
     session_.releaseBus();
     return !stop;
@@ -311,7 +314,7 @@ void PollWorker::sendSetValues() {
         return;
     }
     for (int ch = 0; ch < 3 && !stopping(); ++ch) {
-        if (const auto value = takeSetRequest(ch)) {
+        if (const auto value = shared_.takeSetRequest(ch)) {
             sendSetValue(ch, *value);
         }
     }
@@ -345,8 +348,8 @@ void PollWorker::sendSetValue(int channel, std::int32_t value) {
 void PollWorker::exit() {
     link_.closing.store(true);
     link_.closeDevice();
-    StopRequested.store(false);
-    WorkerRunning.store(false);
+    shared_.StopRequested.store(false);
+    shared_.WorkerRunning.store(false);
     view_.PostCloseRequest();
 }
 

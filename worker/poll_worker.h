@@ -16,7 +16,9 @@ namespace pz4 {
 
 class PollWorker {
   public:
-    PollWorker(DeviceSession& session, ReadoutView& view, platform::Clock& clock);
+    // The window's worker shares WindowWorker; any other brings its own.
+    PollWorker(DeviceSession& session, ReadoutView& view, platform::Clock& clock,
+               WorkerShared& shared = WindowWorker);
 
     // Where the worker hands what it saw over (readings, status changes, set commands, the
     // connection's turns); none by default.
@@ -36,7 +38,7 @@ class PollWorker {
 
   private:
     std::uint64_t elapsedSince(std::uint64_t stamp) { return clock_.tickMs() - stamp; }
-    bool stopping() const { return StopRequested.load(); }
+    bool stopping() const { return shared_.StopRequested.load(); }
     // Hands an event over, stamped now, for the given supply.
     void report(WorkerEvent event, const SerialText& serial);
     void listIfDue();
@@ -63,6 +65,7 @@ class PollWorker {
     void sendSetValue(int channel, std::int32_t value);
 
     DeviceSession& session_;
+    WorkerShared& shared_;
     FtdiLink& link_;
     ReadoutView& view_;
     platform::Clock& clock_;

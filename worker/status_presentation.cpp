@@ -47,7 +47,7 @@ const char* stateText(char state, char mode) {
 }
 
 bool presentStatus(DeviceSession& session, ReadoutView& view, const StatusReply& reply,
-                   std::int32_t received) {
+                   std::int32_t received, WorkerShared& shared) {
     if (!statusReplyAccepted(received)) {
         // A short line is no status reply: the line is out of step until it has settled.
         if (received > 0) {
@@ -69,7 +69,7 @@ bool presentStatus(DeviceSession& session, ReadoutView& view, const StatusReply&
                       "2.13 or higher is installed.",
                       session.addressed().c_str());
         view.ShowError(message.data());
-        StopRequested.store(true);
+        shared.StopRequested.store(true);
         return true;
     }
     session.statusDigitMissing = false;
@@ -96,7 +96,7 @@ bool presentStatus(DeviceSession& session, ReadoutView& view, const StatusReply&
         }
         if (takesSetValues(current[p], current[m])) {
             view.SetSetFieldReadOnly(static_cast<int>(ch), false);
-            VoltageShown[ch].store(FORCE_REFRESH);
+            shared.VoltageShown[ch].store(FORCE_REFRESH);
         } else {
             view.SetSetFieldReadOnly(static_cast<int>(ch), true);
         }

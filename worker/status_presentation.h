@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "protocol/device_session.h"
+#include "worker/channel_tables.h"
 #include "worker/readout_view.h"
 
 namespace pz4 {
@@ -17,6 +18,6 @@ const char* stateText(char state, char mode);
 // Returns true when the worker must stop: the operator has been told that the supply's firmware
 // cannot answer the status query, and StopRequested is raised.
 bool presentStatus(DeviceSession& session, ReadoutView& view, const StatusReply& reply,
-                   std::int32_t received);
+                   std::int32_t received, WorkerShared& shared = WindowWorker);
 
 }  // namespace pz4
