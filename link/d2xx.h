@@ -29,6 +29,7 @@ inline constexpr FT_STATUS FT_DEVICE_NOT_OPENED = 3;
 inline constexpr FT_STATUS FT_IO_ERROR = 4;
 inline constexpr FT_STATUS FT_INVALID_PARAMETER = 6;
 inline constexpr FT_STATUS FT_INVALID_BAUD_RATE = 7;
+inline constexpr FT_STATUS FT_OTHER_ERROR = 18;
 
 struct FT_DEVICE_LIST_INFO_NODE {
     std::uint32_t Flags;

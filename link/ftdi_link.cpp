@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 namespace pz4 {
@@ -16,6 +17,14 @@ constexpr DWORD kMaxReportedNodes = 4096;
 
 bool isSupply(const FT_DEVICE_LIST_INFO_NODE& node) {
     return fieldText(node.Description, sizeof node.Description) == kSupplyDescription;
+}
+
+// A driver keeps one device list for the whole process, and an open names a device by its
+// place in that list: links on other threads (one per supply served) must not list between
+// another link's listing and its open.
+std::mutex& driverListMutex() {
+    static std::mutex mutex;
+    return mutex;
 }
 
 template <typename Fn>
@@ -92,7 +101,9 @@ std::int32_t FtdiLink::listDevices() {
     for (auto& entry : serials_) {
         entry[0] = '\0';
     }
+    supplyNodes_.clear();
     DWORD count = 0;
+    std::lock_guard lock(driverListMutex());
     if (!refreshNodes(count)) {
         return 0;
     }
@@ -107,6 +118,7 @@ std::int32_t FtdiLink::listDevices() {
             continue;
         }
         const auto serial = fieldText(node.SerialNumber, sizeof node.SerialNumber);
+        supplyNodes_.push_back(i);
         auto& entry = serials_[static_cast<std::size_t>(listed)];
         std::memcpy(entry.data(), serial.data(), serial.size());
         entry[serial.size()] = '\0';
@@ -128,8 +140,10 @@ bool FtdiLink::openBySerial(const char* serial) {
     }
     closeDevice();
     handle_ = nullptr;
+    lastOpenStatus_ = FT_DEVICE_NOT_FOUND;
 
     DWORD count = 0;
+    std::lock_guard lock(driverListMutex());
     if (!refreshNodes(count)) {
         return false;
     }
@@ -153,7 +167,9 @@ bool FtdiLink::openBySerial(const char* serial) {
     const auto& chosen = nodes_[static_cast<std::size_t>(deviceIndex_)];
     const std::string_view chosenSerial =
         fieldText(chosen.SerialNumber, sizeof chosen.SerialNumber);
-    if (entries_.FT_Open(deviceIndex_, &handle_) != FT_OK || handle_ == nullptr) {
+    lastOpenStatus_ = entries_.FT_Open(deviceIndex_, &handle_);
+    if (lastOpenStatus_ != FT_OK || handle_ == nullptr) {
+        lastOpenStatus_ = lastOpenStatus_ == FT_OK ? FT_OTHER_ERROR : lastOpenStatus_;
         handle_ = nullptr;
         if (trace_) {
             trace("open", escapedBytes(chosenSerial) + " failed");
@@ -177,6 +193,17 @@ bool FtdiLink::openBySerial(const char* serial) {
         entries_.FT_SetDataCharacteristics(handle_, 8, 0, 0);
     }
     return true;
+}
+
+std::vector<FtdiLink::ListedSupply> FtdiLink::listedSupplies() const {
+    std::vector<ListedSupply> out;
+    for (const std::size_t i : supplyNodes_) {
+        const auto& node = nodes_[i];
+        out.push_back({std::string(fieldText(node.SerialNumber, sizeof node.SerialNumber)),
+                       std::string(fieldText(node.Description, sizeof node.Description)),
+                       node.LocId});
+    }
+    return out;
 }
 
 void FtdiLink::closeDevice() {

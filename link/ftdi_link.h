@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -48,9 +49,21 @@ class FtdiLink {
 
     // Rebuilds the list of attached supplies in the driver's order; returns their number.
     std::int32_t listDevices();
+    // What the last listing found of each supply, in the driver's order.
+    struct ListedSupply {
+        std::string serial;
+        std::string description;
+        DWORD location = 0;  // the driver's location id of the bridge
+    };
+    std::vector<ListedSupply> listedSupplies() const;
+
     // Opens the first supply whose serial number equals serial (any supply when serial is
     // empty) at 115200 baud, 8 data bits, 1 stop bit, no parity.
     bool openBySerial(const char* serial);
+    // Why the last open failed: FT_DEVICE_NOT_FOUND when no supply had that serial,
+    // FT_DEVICE_NOT_OPENED when another program holds it, another status for other failures;
+    // FT_OK after a good open.
+    FT_STATUS lastOpenStatus() const { return lastOpenStatus_; }
     bool isOpen() const { return handle_ != nullptr; }
     // The serial number of the supply that is open, as its bridge reports it; empty while none
     // is. Commands address this supply, whatever the operator has chosen since.
@@ -127,6 +140,9 @@ class FtdiLink {
 
     std::int32_t deviceIndex_ = 0;
     FT_HANDLE handle_ = nullptr;
+    FT_STATUS lastOpenStatus_ = FT_OK;
+    // The nodes of the last listing that were supplies.
+    std::vector<std::size_t> supplyNodes_;
     platform::ModuleHandle driverModule_ = nullptr;
     bool driverLoaded_ = false;
     // Holds at least the 40 nodes the listing examines, and grows to whatever number of

@@ -54,6 +54,7 @@ int msLeft(std::chrono::steady_clock::time_point deadline) {
 SerialPort::SerialPort(const char* path) {
     const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        heldElsewhere_ = errno == EBUSY;  // another holder's TIOCEXCL
         return;
     }
     // The lock keeps out another copy of this program (and tools that lock, as pyserial does),
@@ -62,6 +63,7 @@ SerialPort::SerialPort(const char* path) {
     // was found, for whoever holds it.
     termios tio{};
     if (::isatty(fd) == 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        heldElsewhere_ = errno == EWOULDBLOCK;
         ::close(fd);
         return;
     }

@@ -19,6 +19,8 @@ class SerialPort {
     SerialPort& operator=(const SerialPort&) = delete;
 
     bool isOpen() const { return fd_ >= 0; }
+    // The open failed because another program holds the port (its lock, or its exclusive use).
+    bool heldElsewhere() const { return heldElsewhere_; }
     // The device hung up or was unplugged.
     bool gone() const { return gone_; }
 
@@ -39,6 +41,7 @@ class SerialPort {
     bool write(std::span<const char> data, std::size_t& written);
 
   private:
+    bool heldElsewhere_ = false;
     // Records a failure that means the device is gone; true when it did.
     bool noteGone(int error);
     // Waits until the port is ready for events (or has hung up); false on time-out or hang-up.

@@ -82,7 +82,9 @@ FT_STATUS PZ4_D2XX_CALL openPort(int index, FT_HANDLE* handle) {
     const std::string path = k.roots.dev + '/' + k.listed[static_cast<std::size_t>(index)].node;
     auto port = std::make_shared<SerialPort>(path.c_str());
     if (!port->isOpen()) {
-        return FT_DEVICE_NOT_OPENED;
+        // As FTDI's library says of a device another program holds; anything else is another
+        // failure (no permission, no such node).
+        return port->heldElsewhere() ? FT_DEVICE_NOT_OPENED : FT_OTHER_ERROR;
     }
     const std::uintptr_t id = k.nextHandle++;
     k.open.emplace(id, std::move(port));
