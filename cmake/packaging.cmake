@@ -1,16 +1,19 @@
 # A Debian package of the program: `cpack` in a build tree writes
-# pz4-control_<version>_<arch>.deb there, with the program, its desktop entry and icons, the
-# udev rule for the supply's bridge, its manual page, the copyright file and the changelog.
+# pz4-control_<version>_<arch>.deb there, with the program, its desktop entry, icons and
+# AppStream metadata, the udev rule for the supply's bridge, its manual page, the copyright
+# file and the changelog.
 include(${CMAKE_CURRENT_LIST_DIR}/debian_files.cmake)
 
 set(PZ4_PACKAGE_MAINTAINER "PZ4 Control developers <pz4-control@quorvin.invalid>"
     CACHE STRING "Maintainer field of the Debian package")
+set(PZ4_PROJECT_URL "https://pz4control.invalid"
+    CACHE STRING "The project's home page in the AppStream metadata, with screenshot.png under it")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pz4-control)
 set(pz4_res ${PROJECT_SOURCE_DIR}/res)
 
-# The changelog holds the releases: the manual pages' date comes from it.
+# The changelog holds the releases: AppStream's list and the manual pages' date come from it.
 pz4_read_changelog(${pz4_res}/debian/changelog)
 pz4_gzip(${pz4_res}/debian/changelog ${CMAKE_BINARY_DIR}/debian/changelog.gz)
 install(FILES ${CMAKE_BINARY_DIR}/debian/changelog.gz ${pz4_res}/debian/copyright
@@ -20,6 +23,12 @@ install(FILES ${CMAKE_BINARY_DIR}/debian/changelog.gz ${pz4_res}/debian/copyrigh
 foreach(page IN ITEMS pz4-readout.1)
     pz4_man_page(${page})
 endforeach()
+
+set(pz4_app_id io.github.pz4control.pz4_readout)
+configure_file(${pz4_res}/${pz4_app_id}.metainfo.xml.in
+    ${CMAKE_BINARY_DIR}/${pz4_app_id}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/${pz4_app_id}.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 set(CPACK_PACKAGE_VENDOR Quorvin)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Read out and set the Quorvin PZ4 high-voltage supply")
