@@ -34,6 +34,8 @@ endfunction()
 # version. Sets PZ4_RELEASE_DATE to the newest one's date (YYYY-MM-DD) and
 # PZ4_APPSTREAM_RELEASES to an AppStream <release> element for each.
 function(pz4_read_changelog changelog)
+    # A new entry must reach what is made from it, not only the changelog's own copy.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${changelog})
     set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
     file(STRINGS ${changelog} lines)
     set(releases "")
