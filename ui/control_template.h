@@ -22,6 +22,7 @@ struct ControlSpec {
     ControlKind kind;
     const char* text;
     int x, y, width, height;  // dialog units
+    int buddy = -1;           // a label's: the control it names, where its mnemonic leads
 };
 
 struct DialogTemplate {

@@ -1,9 +1,15 @@
 // The main window's controls, built from its template in dialog units: the readouts, the set
-// fields, the serial-number box, the logo and the focus sink.
+// fields, the serial-number box, the logo and the focus sink; their names for a screen reader,
+// the labels that name them, and F1 for the About box.
+#include <QAccessibleWidget>
 #include <QComboBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QShortcut>
+#include <utility>
+#include <vector>
 
 #include "res/resource.h"
 #include "ui/control_template.h"
@@ -12,8 +18,54 @@
 #include "ui/pz4_readout_dlg.h"
 
 namespace pz4::ui {
+namespace {
+
+// Qt's own combo box interface names the box on Linux by the item it shows, whatever its
+// accessible name: a screen reader would announce the serial-number box as "42". This one takes
+// the name and gives the item as the value.
+class SerialBoxAccessible : public QAccessibleWidget {
+  public:
+    explicit SerialBoxAccessible(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Value ? box()->currentText() : QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.editable = box()->isEditable();
+        return s;
+    }
+    QStringList actionNames() const override {
+        return QAccessibleWidget::actionNames() << showMenuAction();
+    }
+    void doAction(const QString& action) override {
+        if (action == showMenuAction()) {
+            box()->showPopup();
+        } else {
+            QAccessibleWidget::doAction(action);
+        }
+    }
+
+  private:
+    QComboBox* box() const { return static_cast<QComboBox*>(widget()); }
+};
+
+const char* const kSerialBoxName = "pz4SerialBox";
+
+QAccessibleInterface* serialBoxAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("QComboBox") && object->objectName() == kSerialBoxName) {
+        return new SerialBoxAccessible(static_cast<QComboBox*>(object));
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 void CPZ4_ReadOutDlg::buildControls() {
+    static const bool serialBoxAccessibleInstalled =
+        (QAccessible::installFactory(serialBoxAccessible), true);
+    Q_UNUSED(serialBoxAccessibleInstalled);
+
     const DialogTemplate& t = kMainTemplate;
     QFont dialogFont(QString::fromLatin1(t.fontFace));
     dialogFont.setPointSize(t.fontPoints);
@@ -25,6 +77,11 @@ void CPZ4_ReadOutDlg::buildControls() {
     int voltage = 0;
     int current = 0;
     int set = 0;
+    // A screen reader says each field's name; the labels beside it say only "V" or "Ch 1:".
+    const auto channelName = [](const char* format, int index) {
+        return QString::fromLatin1(format).arg(index + 1);
+    };
+    std::vector<std::pair<QLabel*, int>> buddies;
     for (const ControlSpec& c : t.controls) {
         const QRect r = du.map(c.x, c.y, c.width, c.height);
         QWidget* widget = nullptr;
@@ -45,8 +102,10 @@ void CPZ4_ReadOutDlg::buildControls() {
                     }
                 });
                 if (c.id <= IDC_VOLTAGE3) {
+                    edit->setAccessibleName(channelName("Ch %1 voltage", voltage));
                     m_editVoltage[static_cast<std::size_t>(voltage++)] = edit;
                 } else {
+                    edit->setAccessibleName(channelName("Ch %1 current", current));
                     m_editCurrent[static_cast<std::size_t>(current++)] = edit;
                 }
                 widget = edit;
@@ -56,14 +115,21 @@ void CPZ4_ReadOutDlg::buildControls() {
                 auto* label = new QLabel(QString::fromLatin1(c.text), this);
                 label->setTextFormat(Qt::PlainText);
                 label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                if (c.buddy >= 0) {
+                    buddies.emplace_back(label, c.buddy);
+                }
                 widget = label;
                 break;
             }
             case ControlKind::SerialBox: {
                 m_comboSerial = new QComboBox(this);
+                m_comboSerial->setObjectName(QString::fromLatin1(kSerialBoxName));
                 m_comboSerial->setEditable(true);
                 m_comboSerial->setInsertPolicy(QComboBox::NoInsert);
                 m_comboSerial->setCompleter(nullptr);
+                // Named for itself, not for the serial it shows, and so is its edit part.
+                m_comboSerial->setAccessibleName(QStringLiteral("Serial number"));
+                m_comboSerial->lineEdit()->setAccessibleName(QStringLiteral("Serial number"));
                 connect(m_comboSerial, &QComboBox::activated, this,
                         &CPZ4_ReadOutDlg::onSerialChosen);
                 connect(m_comboSerial->lineEdit(), &QLineEdit::textEdited, this,
@@ -86,6 +152,7 @@ void CPZ4_ReadOutDlg::buildControls() {
                 auto* field = new CMyEdit(c.id, this);
                 field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
                 field->installEventFilter(this);
+                field->setAccessibleName(channelName("Ch %1 set voltage", set));
                 m_editSet[static_cast<std::size_t>(set++)] = field;
                 widget = field;
                 break;
@@ -116,7 +183,13 @@ void CPZ4_ReadOutDlg::buildControls() {
     for (CMyEdit* field : m_editSet) {
         field->setNoCommitFocus(m_comboSerial);
     }
+    // A label leads a screen reader and its mnemonic to the control it names.
+    for (const auto& [label, id] : buddies) {
+        label->setBuddy(control(id));
+    }
     setContextMenuPolicy(Qt::DefaultContextMenu);
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, &CPZ4_ReadOutDlg::showAbout);
 }
 
 QLineEdit* CPZ4_ReadOutDlg::readout(int controlId) const {

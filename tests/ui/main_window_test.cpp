@@ -1,10 +1,13 @@
 // The main window over the simulated supplies: start-up choice of supply, focus rules, entered
-// values, the serial-number box, the worker's window operations and closing.
+// values, the serial-number box, the worker's window operations, what a screen reader is told,
+// and closing.
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QtTest>
 #include <atomic>
 #include <thread>
@@ -387,6 +390,55 @@ class MainWindowTest : public QObject {
         QCOMPARE(f->dlg->serialBox()->itemText(0), QString("a1"));
         fromOtherThread([&] { f->dlg->ClearReadings(); });
         QVERIFY(f->readoutText(IDC_CURRENT2).isEmpty());
+        f->close();
+    }
+
+    // Each field is named by its channel and kind, and its labels lead to it: a screen reader
+    // reads them as its labels. Alt+S leads to the serial number, F1 opens the About box.
+    void fieldsAreNamedAndLabelledForAScreenReader() {
+        fresh();
+        f->attach("42");
+        f->open();
+        const struct {
+            int id;
+            const char* name;
+            QStringList labels;
+        } rows[] = {
+            {IDC_VOLTAGE1, "Ch 1 voltage", {"V"}},
+            {IDC_VOLTAGE3, "Ch 3 voltage", {"V"}},
+            {IDC_CURRENT1, "Ch 1 current", {"uA"}},
+            {IDC_CURRENT2, "Ch 2 current", {"uA"}},
+            {IDC_SET1, "Ch 1 set voltage", {"Ch 1:", "V", "set: "}},
+            {IDC_SET3, "Ch 3 set voltage", {"Ch 3:", "V", "set: "}},
+            {IDC_SERIAL, "Serial number", {"SN#"}},
+        };
+        for (const auto& row : rows) {
+            QAccessibleInterface* a =
+                QAccessible::queryAccessibleInterface(f->dlg->control(row.id));
+            QVERIFY(a != nullptr);
+            QCOMPARE(a->text(QAccessible::Name), QString(row.name));
+            QStringList labels;
+            for (const auto& [label, relation] : a->relations(QAccessible::Label)) {
+                labels << label->text(QAccessible::Name);
+            }
+            labels.sort();
+            QCOMPARE(labels, row.labels);
+        }
+        // The edit part of the box, which holds the focus, says the same.
+        QCOMPARE(QAccessible::queryAccessibleInterface(f->dlg->serialBox()->lineEdit())
+                     ->text(QAccessible::Name),
+                 QString("Serial number"));
+        QTest::keyClick(f->dlg.get(), Qt::Key_S, Qt::AltModifier);
+        QVERIFY(f->dlg->serialBox()->hasFocus());
+        QString aboutTitle;
+        QTimer::singleShot(200, [&] {
+            if (QWidget* about = QApplication::activeModalWidget()) {
+                aboutTitle = about->windowTitle();
+                QTest::mouseClick(about->findChild<QPushButton*>(), Qt::LeftButton);
+            }
+        });
+        QTest::keyClick(f->dlg.get(), Qt::Key_F1);
+        QCOMPARE(aboutTitle, QString("About PZ4 Control"));
         f->close();
     }
 
