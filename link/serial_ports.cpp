@@ -1,6 +1,7 @@
 #include "link/serial_ports.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,13 @@ std::shared_ptr<SerialPort> portOf(FT_HANDLE handle) {
     return it == k.open.end() ? nullptr : it->second;
 }
 
+DWORD ttyNumber(std::string_view node) {
+    const std::size_t digits = node.find_last_not_of("0123456789") + 1;
+    DWORD number = 0;
+    std::from_chars(node.data() + digits, node.data() + node.size(), number);
+    return number;
+}
+
 FT_STATUS PZ4_D2XX_CALL createDeviceInfoList(DWORD* count) {
     if (count == nullptr) {
         return FT_INVALID_PARAMETER;
@@ -63,6 +71,8 @@ FT_STATUS PZ4_D2XX_CALL getDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* nodes, DWORD
         FT_DEVICE_LIST_INFO_NODE& node = nodes[i];
         std::memset(&node, 0, sizeof node);
         node.ID = static_cast<std::uint32_t>(port.vendorId) << 16 | port.productId;
+        // The port's place: its tty number, as in /dev/ttyUSB<n>.
+        node.LocId = ttyNumber(port.node);
         copyNodeText(node.SerialNumber, sizeof node.SerialNumber, port.serial);
         copyNodeText(node.Description, sizeof node.Description, port.description);
     }

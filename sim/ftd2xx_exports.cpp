@@ -53,8 +53,7 @@ Instance& get() {
         std::istringstream commands(pz4::platform::environmentText("PZ4SIM_CONTROL"));
         for (std::string command; std::getline(commands, command, ';');) {
             if (!command.empty() && control(*instance.driver, command) != 0) {
-                std::fprintf(stderr, "pz4sim: PZ4SIM_CONTROL: cannot do \"%s\"\n",
-                             command.c_str());
+                std::fprintf(stderr, "pz4sim: PZ4SIM_CONTROL: cannot do \"%s\"\n", command.c_str());
             }
         }
         instance.entries = instance.driver->entries();
@@ -92,13 +91,17 @@ int control(SimDriver& driver, const std::string& line) {
         verb == "unplug" ? driver.unplug(serial) : driver.replug(serial);
         return 0;
     }
-    if (verb == "silent" || verb == "err" || verb == "garbage") {
+    if (verb == "silent" || verb == "err" || verb == "garbage" || verb == "refuse-sets") {
         bool on = false;
         if (!(in >> a) || !parseFlag(a, on) || (in >> rest)) {
             return -1;
         }
         driver.withFaults(serial, [&](pz4::sim::SimFaults& f) {
-            (verb == "silent" ? f.silent : verb == "err" ? f.errReplies : f.garbageReplies) = on;
+            bool& flag = verb == "silent"    ? f.silent
+                         : verb == "err"     ? f.errReplies
+                         : verb == "garbage" ? f.garbageReplies
+                                             : f.refuseSets;
+            flag = on;
         });
         return 0;
     }
@@ -200,7 +203,7 @@ PZ4SIM_EXPORT FT_STATUS PZ4_D2XX_CALL FT_CreateDeviceInfoList(DWORD* count) {
 }
 
 // "unplug <serial>", "replug <serial>", "silent <serial> 0|1", "err <serial> 0|1",
-// "garbage <serial> 0|1", "late <serial> <ms>", "lflag <serial> <ms>",
+// "garbage <serial> 0|1", "refuse-sets <serial> 0|1", "late <serial> <ms>", "lflag <serial> <ms>",
 // "stray <serial> <hex bytes>|- [<gap ms>]", "state <serial> <ch> <stateChar> <modeChar>": 0 when
 // done, -1 for a bad command or serial. PZ4SIM_CONTROL gives such commands, separated by ';', to
 // do at the start.

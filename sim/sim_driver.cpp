@@ -232,7 +232,7 @@ void SimDriver::receiveCommand(Device& device, std::string command, double doneA
     if (!device.queuedReplies.empty()) {
         reply = std::move(device.queuedReplies.front());
         device.queuedReplies.pop_front();
-    } else if (device.faults.errReplies) {
+    } else if (device.faults.errReplies || (device.faults.refuseSets && isSetCommand(command))) {
         reply = "ERR\r\n";
     } else {
         auto answer = device.supply->handleCommand(command, now);

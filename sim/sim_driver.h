@@ -23,24 +23,25 @@ namespace pz4::sim {
 
 // Faults of one device; all off by default.
 struct SimFaults {
-    bool silent = false;             // commands are taken, nothing is answered
-    bool errReplies = false;         // every command is answered "ERR\r\n"
-    bool garbageReplies = false;     // every reply is replaced by bytes that are no reply
-                                     // (the supply still acts on the command)
-    std::string replyPrefix;         // bytes delivered before every reply (e.g. a stray "\n")
-    int pieces = 1;                  // every reply arrives in this many pieces ...
-    std::uint32_t pieceGapMs = 3;    // ... this far apart
-    std::uint32_t replyDelayMs = 0;  // every reply starts this much later (late: beyond ~500)
+    bool silent = false;                 // commands are taken, nothing is answered
+    bool errReplies = false;             // every command is answered "ERR\r\n"
+    bool refuseSets = false;             // set commands alone are answered "ERR\r\n"
+    bool garbageReplies = false;         // every reply is replaced by bytes that are no reply
+                                         // (the supply still acts on the command)
+    std::string replyPrefix;             // bytes delivered before every reply (e.g. a stray "\n")
+    int pieces = 1;                      // every reply arrives in this many pieces ...
+    std::uint32_t pieceGapMs = 3;        // ... this far apart
+    std::uint32_t replyDelayMs = 0;      // every reply starts this much later (late: beyond ~500)
     std::uint32_t nextReplyDelayMs = 0;  // the next reply alone starts this much later still
-    std::uint32_t lfLagMs = 0;       // an LF that follows a CR leaves this much after it
-    std::string strayBytes;          // unasked bytes the supply sends after every reply ...
-    std::uint32_t strayGapMs = 0;    // ... this long after the reply's last byte
-    std::uint32_t maxReadBytes = 0;  // FT_Read hands out at most this many bytes (0: no limit)
-    bool failWrite = false;          // FT_Write returns an error status
-    bool shortWrite = false;         // FT_Write sends and reports one byte fewer than asked
-    bool failRead = false;           // FT_Read returns an error status
-    bool failOpen = false;           // FT_Open returns an error status
-    bool failSetBaudRate = false;    // FT_SetBaudRate returns an error status
+    std::uint32_t lfLagMs = 0;           // an LF that follows a CR leaves this much after it
+    std::string strayBytes;              // unasked bytes the supply sends after every reply ...
+    std::uint32_t strayGapMs = 0;        // ... this long after the reply's last byte
+    std::uint32_t maxReadBytes = 0;      // FT_Read hands out at most this many bytes (0: no limit)
+    bool failWrite = false;              // FT_Write returns an error status
+    bool shortWrite = false;             // FT_Write sends and reports one byte fewer than asked
+    bool failRead = false;               // FT_Read returns an error status
+    bool failOpen = false;               // FT_Open returns an error status
+    bool failSetBaudRate = false;        // FT_SetBaudRate returns an error status
 };
 
 // Faults of the driver as a whole.

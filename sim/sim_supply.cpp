@@ -98,6 +98,10 @@ std::optional<std::string_view> namedSerial(std::string_view command) {
     return std::nullopt;
 }
 
+bool isSetCommand(std::string_view command) {
+    return command.starts_with(kCommandStart) && parseSet(command.substr(kCommandStart.size()));
+}
+
 SimSupply::SimSupply(std::string serial) : serial_(std::move(serial)) {
     // 1, 2 and 3 uA: channels that are off, or at equal voltages, do not read alike, and a
     // current is no voltage of its channel (but at 1 V, read as whole numbers).

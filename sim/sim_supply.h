@@ -27,6 +27,8 @@ struct SimChannel {
 // The serial a command names: the text between "PZ4" and the command letters; nothing when
 // the command has no form the supply knows.
 std::optional<std::string_view> namedSerial(std::string_view command);
+// A set command ("PZ4<serial>S <ch>,<value>").
+bool isSetCommand(std::string_view command);
 // A command that names a supply other than the one it reached.
 inline bool misaddressed(std::string_view command, std::string_view deviceSerial) {
     const auto named = namedSerial(command);

@@ -12,12 +12,10 @@
 namespace pz4 {
 namespace {
 
-constexpr std::uint32_t kPauseMs = 200;
 constexpr std::uint32_t kIdlePauseMs = 500;
 constexpr std::uint64_t kListIntervalClosedMs = 1000;
 constexpr std::uint64_t kListIntervalOpenMs = 3000;
 constexpr std::uint64_t kStatusIntervalMs = 3100;
-constexpr std::uint64_t kBackdateMs = 10000;
 // After giving a connection up, back-date the listing so the next pass lists whichever
 // interval applies.
 constexpr std::uint64_t kRelistBackdateMs = 3001;
@@ -72,7 +70,7 @@ void PollWorker::run() {
 
 bool PollWorker::runPass() {
     // One wait that a stop request ends at once.
-    if (clock_.waitMs(kPauseMs, shared_.StopRequested)) {
+    if (clock_.waitMs(passPauseMs_, shared_.StopRequested)) {
         return false;
     }
     session_.waitBusFree();

@@ -23,6 +23,12 @@ class PollWorker {
     // Where the worker hands what it saw over (readings, status changes, set commands, the
     // connection's turns); none by default.
     void setEventSink(WorkerEventSink* sink) { events_ = sink; }
+    // The pause between passes; 200 ms unless a front end asks for another.
+    void setPassPause(std::uint32_t ms) { passPauseMs_ = ms; }
+    // The next pass queries the status first, whenever it was last queried: a front end that
+    // is about to hand over a set value wants it judged by a fresh status. Call it between
+    // passes, on the worker's thread.
+    void wantFreshStatus() { lastStatusTick_ = clock_.tickMs() - kBackdateMs; }
 
     // The start of the thread: raises WorkerRunning, clears StopRequested, and dates the last
     // listing and status query far enough back that the first pass does both when it can.
@@ -37,6 +43,9 @@ class PollWorker {
     int failedPolls() const { return failedPolls_; }
 
   private:
+    // Far enough back that a listing or a status query dated so is due at once.
+    static constexpr std::uint64_t kBackdateMs = 10000;
+
     std::uint64_t elapsedSince(std::uint64_t stamp) { return clock_.tickMs() - stamp; }
     bool stopping() const { return shared_.StopRequested.load(); }
     // Hands an event over, stamped now, for the given supply.
@@ -70,6 +79,7 @@ class PollWorker {
     ReadoutView& view_;
     platform::Clock& clock_;
 
+    std::uint32_t passPauseMs_ = 200;
     std::uint64_t lastEnumTick_ = 0;
     std::uint64_t lastStatusTick_ = 0;
     std::int32_t failedPolls_ = 0;

@@ -134,6 +134,7 @@ TEST(SimLibraryTest, ExportsTheDriverAndIsConfiguredFromTheEnvironment) {
     EXPECT_EQ(control("silent 42 1"), 0);
     EXPECT_EQ(control("err 42 0"), 0);
     EXPECT_EQ(control("garbage 42 0"), 0);
+    EXPECT_EQ(control("refuse-sets 42 0"), 0);
     EXPECT_EQ(control("stray 42 58 50"), 0);
     EXPECT_EQ(control("stray 42 -"), 0);
     EXPECT_EQ(control("unplug 42"), 0);

@@ -143,7 +143,7 @@ TEST(SetValueTest, GoesOutOnlyWhileItsChannelTakesOneAndSaysWhenItWasNotSet) {
         {"in error", '2', 'U', nullptr, "", nullptr, "error", SetOutcome::ChannelClosed},
         {"in mode I", '1', 'I', nullptr, "", nullptr, "on", SetOutcome::ChannelClosed},
         // A reply is chosen once the command is in, a write fails before.
-        {"not acknowledged", '1', 'U', [](sim::SimFaults& f) { f.errReplies = true; }, ",73",
+        {"refused by the supply", '1', 'U', [](sim::SimFaults& f) { f.refuseSets = true; }, "GSS",
          "PZ442S 0,73", "73", SetOutcome::NotAcknowledged},
         {"silence", '1', 'U', [](sim::SimFaults& f) { f.silent = true; }, ",73", "PZ442S 0,73",
          "73", SetOutcome::NotAcknowledged},
