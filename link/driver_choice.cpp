@@ -28,7 +28,7 @@ DriverKind chooseDriver(std::string_view setting, bool libraryLoads, bool kernel
     return libraryLoads || !kernelPortsBuilt ? DriverKind::D2xx : DriverKind::Kernel;
 }
 
-std::unique_ptr<FtdiLink> makeDriverLink() {
+std::unique_ptr<FtdiLink> makeDriverLink(DriverKind* chosen) {
     const std::string setting = platform::environmentText("PZ4_DRIVER");
     // Kernel even if the library loaded: forced, so the vendor's library is not even loaded.
     const bool forcedKernel = chooseDriver(setting, true, kKernelPortsBuilt) == DriverKind::Kernel;
@@ -39,7 +39,11 @@ std::unique_ptr<FtdiLink> makeDriverLink() {
         loads = library != nullptr;
         platform::unloadLibrary(library);
     }
-    if (chooseDriver(setting, loads, kKernelPortsBuilt) == DriverKind::D2xx) {
+    const DriverKind kind = chooseDriver(setting, loads, kKernelPortsBuilt);
+    if (chosen != nullptr) {
+        *chosen = kind;
+    }
+    if (kind == DriverKind::D2xx) {
         return std::make_unique<FtdiLink>();
     }
 #if defined(PZ4_KERNEL_PORTS)

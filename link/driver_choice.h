@@ -16,7 +16,7 @@ enum class DriverKind { D2xx, Kernel };
 // kernel's ports the answer is D2xx, whose missing library the session reports.
 DriverKind chooseDriver(std::string_view setting, bool libraryLoads, bool kernelPortsBuilt);
 
-// The link over the chosen driver, as the window creates it.
-std::unique_ptr<FtdiLink> makeDriverLink();
+// The link over the chosen driver, as the window creates it; chosen, if given, says which.
+std::unique_ptr<FtdiLink> makeDriverLink(DriverKind* chosen = nullptr);
 
 }  // namespace pz4

@@ -6,6 +6,7 @@
 
 #include "platform/timer_resolution.h"
 #include "protocol/commands.h"
+#include "protocol/numeric_reply.h"
 #include "worker/channel_tables.h"
 #include "worker/status_presentation.h"
 
@@ -221,6 +222,9 @@ bool PollWorker::refreshStatus() {
     const std::int32_t received = session_.QueryStatus(reply);
     const StatusBytes before = session_.previousStatus;
     const bool stop = !stopping() && presentStatus(session_, view_, reply, received, shared_);
+    if (statusReplyAccepted(received) && reply[0] >= '0' && reply[0] <= '9') {
+        ++statusAnswers_;
+    }
     reportStatusChanges(before);
     session_.releaseBus();
     return !stop;

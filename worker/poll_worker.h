@@ -41,6 +41,8 @@ class PollWorker {
     void run();
 
     int failedPolls() const { return failedPolls_; }
+    // Status replies accepted so far: a front end can tell whether a pass brought a fresh one.
+    std::uint64_t statusAnswers() const { return statusAnswers_; }
 
   private:
     // Far enough back that a listing or a status query dated so is due at once.
@@ -83,6 +85,7 @@ class PollWorker {
     std::uint64_t lastEnumTick_ = 0;
     std::uint64_t lastStatusTick_ = 0;
     std::int32_t failedPolls_ = 0;
+    std::uint64_t statusAnswers_ = 0;
     bool readoutsCleared_ = false;
     std::uint32_t seenChoice_ = 0;
     // The supply was just given up for another choice: it opens without the idle pause.

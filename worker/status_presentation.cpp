@@ -33,17 +33,21 @@ void copyText(StatusBytes& to, const StatusBytes& from) {
 
 }  // namespace
 
-const char* stateText(char state, char mode) {
+const char* stateWord(char state) {
     switch (state) {
         case '0':
             return "off";
         case '1':
-            return takesSetValues(state, mode) ? "" : "on";
+            return "on";
         case '2':
             return "error";
         default:
             return nullptr;
     }
+}
+
+const char* stateText(char state, char mode) {
+    return takesSetValues(state, mode) ? "" : stateWord(state);
 }
 
 bool presentStatus(DeviceSession& session, ReadoutView& view, const StatusReply& reply,

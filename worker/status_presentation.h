@@ -10,6 +10,9 @@
 
 namespace pz4 {
 
+// The word for a channel's state character: "off", "on", "error"; null for one of no meaning.
+const char* stateWord(char state);
+
 // The text a channel's state puts into its set field: "off", "on", "error", the empty text for a
 // channel that takes set values; null for a state character of no meaning.
 const char* stateText(char state, char mode);
