@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <nlohmann/json.hpp>
+#include "cli/json_text.h"
 #include <optional>
 
 #include "cli/commands.h"
@@ -52,20 +52,6 @@ int reportWait(Waited waited, SupplyWorker& w, const std::string& serial, const 
     return kExitFailed;
 }
 
-// Why a channel takes no set value now, by its state and mode.
-std::string closedBecause(char state, char mode) {
-    if (state == '1') {
-        return std::string("is in mode ") + mode;
-    }
-    if (state == '0') {
-        return "is off";
-    }
-    if (state == '2') {
-        return "is in error";
-    }
-    return "has no known state";
-}
-
 // A whole number of volts, nothing else: "1e9", "12.5", "0x10" and " 7" are no value.
 std::optional<long long> wholeVolts(const std::string& text) {
     long long value = 0;
@@ -97,7 +83,8 @@ int runGet(const std::string& wanted, bool json, SignalStop& signals) {
         return code;
     }
     EventList events;
-    SupplyWorker w(std::move(driver.link), *serial, events);
+    WorkerShared shared;
+    SupplyWorker w(std::move(driver.link), *serial, shared, events);
     const StopHook hook(signals, [&w] { w.requestStop(); });
     const auto fresh = [&] {
         return w.worker().statusAnswers() > 0 &&
@@ -122,7 +109,7 @@ int runGet(const std::string& wanted, bool json, SignalStop& signals) {
                                 {"mode", std::string(1, w.mode(ch))}});
         }
         const nlohmann::json out = {{"serial", *serial}, {"channels", channels}};
-        std::printf("%s\n", out.dump(2).c_str());
+        std::printf("%s\n", jsonText(out, 2).c_str());
         return kExitOk;
     }
     std::printf("supply %s\n%-8s %10s %11s  %-6s %s\n", serial->c_str(), "channel", "voltage/V",
@@ -156,7 +143,8 @@ int runSet(const std::string& wanted, int channel, const std::string& voltsText,
     }
     const int ch = channel - 1;
     EventList events;
-    SupplyWorker w(std::move(driver.link), *serial, events);
+    WorkerShared shared;
+    SupplyWorker w(std::move(driver.link), *serial, shared, events);
     const StopHook hook(signals, [&w] { w.requestStop(); });
 
     // The supply opened, then a status of its own asked for now: the value is judged by it.
@@ -172,7 +160,7 @@ int runSet(const std::string& wanted, int channel, const std::string& voltsText,
     }
     if (!w.channelTakesSetValues(ch)) {
         std::fprintf(stderr, "pz4ctl: refused: channel %d of supply %s %s\n", channel,
-                     serial->c_str(), closedBecause(w.state(ch), w.mode(ch)).c_str());
+                     serial->c_str(), w.whyNoSetValue(ch).c_str());
         return kExitRefused;
     }
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <nlohmann/json.hpp>
+#include "cli/json_text.h"
 
 #include "cli/exit_codes.h"
 #include "link/serial_ports.h"
@@ -46,7 +46,7 @@ void printSupplies(const std::vector<ListedSupply>& supplies, bool json) {
                             {"driver", s.driver},
                             {"port", s.port}});
         }
-        std::printf("%s\n", list.dump(2).c_str());
+        std::printf("%s\n", jsonText(list, 2).c_str());
         return;
     }
     std::size_t width = 6;

@@ -46,6 +46,8 @@ class SupplyWorker {
     // The state and mode characters of the latest accepted status.
     char state(int channel) const;
     char mode(int channel) const;
+    // Why the latest status lets the channel take no set value: "is off", "is in mode I", ...
+    std::string whyNoSetValue(int channel) const;
 
     DeviceSession& session() { return *session_; }
     PollWorker& worker() { return *worker_; }
@@ -53,7 +55,7 @@ class SupplyWorker {
 
   private:
     ConsoleView view_;
-    WorkerShared shared_;
+    WorkerShared& shared_;
     std::unique_ptr<DeviceSession> session_;
     std::unique_ptr<PollWorker> worker_;
 };
