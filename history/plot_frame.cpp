@@ -102,4 +102,60 @@ PlotFrame buildFrame(const History& history, std::string_view serial, TimeRange 
     return frame;
 }
 
+std::optional<std::int64_t> firstTimeOf(const History& history, std::string_view serial) {
+    const SupplyHistory* supply = history.supply(serial);
+    if (supply == nullptr) {
+        return std::nullopt;
+    }
+    std::optional<std::int64_t> first;
+    const auto take = [&first](std::int64_t t) { first = first ? std::min(*first, t) : t; };
+    for (const ChannelHistory& c : *supply) {
+        for (const Series* s : {&c.voltage, &c.current}) {
+            if (!s->buckets().empty()) {
+                take(s->buckets().front().startMs);
+            } else if (!s->samples().empty()) {
+                take(s->samples().front().wallMs);
+            }
+        }
+        if (!c.status.empty()) {
+            take(c.status.front().wallMs);
+        }
+        if (!c.sets.empty()) {
+            take(c.sets.front().wallMs);
+        }
+    }
+    return first;
+}
+
+ChannelAt channelAt(const History& history, std::string_view serial, int channel, std::int64_t t,
+                    std::int64_t slackMs) {
+    ChannelAt at;
+    const SupplyHistory* supply = history.supply(serial);
+    if (supply == nullptr || channel < 0 || channel > 2) {
+        return at;
+    }
+    const ChannelHistory& c = (*supply)[static_cast<std::size_t>(channel)];
+    at.voltage = readingAt(c.voltage, t, slackMs);
+    at.current = readingAt(c.current, t, slackMs);
+    const auto status = std::partition_point(c.status.begin(), c.status.end(),
+                                             [t](const StatusMark& m) { return m.wallMs <= t; });
+    if (status != c.status.begin()) {
+        at.state = (status - 1)->state;
+        at.mode = (status - 1)->mode;
+    }
+    // The last acknowledged value, unless the connection turned since.
+    for (auto set = std::partition_point(c.sets.begin(), c.sets.end(),
+                                         [t](const SetMark& m) { return m.wallMs <= t; });
+         set != c.sets.begin();) {
+        --set;
+        if (set->kind == SetMarkKind::Set) {
+            at.set = set->value;
+        }
+        if (set->kind != SetMarkKind::Failed) {
+            break;
+        }
+    }
+    return at;
+}
+
 }  // namespace pz4

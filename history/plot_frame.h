@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -55,5 +56,20 @@ struct PlotFrame {
 // serial's history over range, in columns pixel columns. What is still in force (a state, a set
 // value) runs to the newest time the history has seen.
 PlotFrame buildFrame(const History& history, std::string_view serial, TimeRange range, int columns);
+
+// The earliest time serial's history holds anything of, if it holds anything.
+std::optional<std::int64_t> firstTimeOf(const History& history, std::string_view serial);
+
+// One channel of serial at time t, for the values under the mouse: the readings (see readingAt),
+// the state and mode in force, and the set value in force.
+struct ChannelAt {
+    std::optional<ReadingAt> voltage;
+    std::optional<ReadingAt> current;
+    char state = '\0';
+    char mode = '\0';
+    std::optional<std::int32_t> set;
+};
+ChannelAt channelAt(const History& history, std::string_view serial, int channel, std::int64_t t,
+                    std::int64_t slackMs);
 
 }  // namespace pz4
