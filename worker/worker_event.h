@@ -27,7 +27,7 @@ struct WorkerEvent {
     WorkerEventKind kind = WorkerEventKind::Voltage;
     std::int64_t wallMs = 0;   // the wall clock, ms since 1970-01-01 UTC
     std::uint64_t tickMs = 0;  // the worker's monotonic clock
-    SerialText serial;         // the supply concerned
+    SerialText serial{};       // the supply concerned
     std::int8_t channel = -1;  // 0..2, or -1 for the whole supply
     std::uint8_t count = 0;    // Voltage, Current: the channels the reply carried
     std::array<std::int32_t, 3> values{};
