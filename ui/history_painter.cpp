@@ -212,7 +212,7 @@ void drawSets(QPainter& painter, const PlotLayout& layout, const PlotFrame& fram
             lines.append(QLineF(x, volts.y(c.steps[i - 1].value, r), x, y));
         }
     }
-    painter.setPen(QPen(kSetColor, 1, Qt::DashLine));
+    painter.setPen(QPen(kSetColor, 2, Qt::DashLine));
     painter.drawLines(lines);
     painter.setPen(QPen(kFailedColor, 2));
     for (const FailedSet& f : c.failed) {
@@ -254,9 +254,10 @@ void drawChannel(QPainter& painter, const PlotLayout& layout, const PlotFrame& f
 
     painter.save();
     painter.setClipRect(r);
-    drawSets(painter, layout, frame, c, voltScale, r);
     drawTrace(painter, layout, c.current, microScale, r, kCurrentColor);
     drawTrace(painter, layout, c.voltage, voltScale, r, kVoltageColor);
+    // On top: a supply that follows its set value hides the trace under it otherwise.
+    drawSets(painter, layout, frame, c, voltScale, r);
     painter.restore();
 
     painter.setPen(Qt::black);
@@ -334,17 +335,27 @@ QString markerText(const Marker& m) {
 
 void drawMarkers(QPainter& painter, const PlotLayout& layout, const PlotFrame& frame) {
     const QRect all(layout.plots[0].topLeft(), layout.plots[2].bottomRight());
+    const QFontMetrics metrics(painter.font());
+    // Where the labels of each row end so far: a label goes to the first row it fits in.
+    std::array<double, 3> rowEnds;
+    rowEnds.fill(-1e9);
     for (const Marker& m : frame.markers) {
         const double x = timeX(layout, frame, m.wallMs);
         painter.setPen(QPen(kMarkerColor, 1, Qt::DashLine));
         painter.drawLine(QLineF(x, all.top(), x, all.bottom()));
-        painter.setPen(kMarkerColor);
         // The text on the side of the line that has room for it.
         const QString text = markerText(m);
-        const double width = QFontMetrics(painter.font()).horizontalAdvance(text) + 6;
-        const bool left = x + width > all.right();
-        painter.drawText(QRectF(left ? x - width : x + 3, all.top() + 18, width, 18),
-                         (left ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop, text);
+        const double width = metrics.horizontalAdvance(text) + 6;
+        const double left = x + width > all.right() ? x - width : x + 3;
+        std::size_t row = 0;
+        while (row + 1 < rowEnds.size() && rowEnds[row] > left) {
+            ++row;
+        }
+        rowEnds[row] = left + width;
+        painter.setPen(kMarkerColor);
+        painter.drawText(QRectF(left, all.top() + 18 + static_cast<double>(row) * metrics.height(),
+                                width, metrics.height()),
+                         Qt::AlignLeft | Qt::AlignTop, text);
     }
 }
 
