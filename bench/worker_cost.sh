@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What the running program costs the machine: it starts the program (ci build) over the stand-in
-# driver library on a virtual display and prints, for one supply at steady readings and for the
-# window with no supply, the context switches a second of the whole process (all threads, from
+# driver library on a virtual display and prints, for one supply at steady readings (alone, with
+# the History window open, and recording to a file) and for the window with no supply, the
+# context switches a second of the whole process (all threads, from
 # /proc), its CPU use, the worker's pass period against what the pass is made of (200 ms pause,
 # two 20 ms query pauses, the two exchanges on the wire, measured from a wire trace), and how
 # long the process takes to end after Escape: at steady readings, and at random moments while
@@ -94,6 +95,20 @@ start_program '42=1U,1U,1U'
 cost=$(measure_cost)
 printf '%-32s %s %10s   (targets: 40, 0.25, 100)\n' "one supply, steady readings" "$cost" \
     "$(close_program)"
+
+# The History window open beside it, following the present.
+start_program '42=1U,1U,1U'
+window=$(xdotool search --sync --name '^Quorvin PZ4 Control$' | head -n 1)
+xdotool windowfocus --sync "$window" key ctrl+h
+xdotool search --sync --name '^PZ4 History - 42$' >/dev/null
+sleep 1
+cost=$(measure_cost)
+printf '%-32s %s %10s\n' "  with the History window open" "$cost" "$(close_program)"
+
+start_program '42=1U,1U,1U' env PZ4_RECORD="$work/record.csv"
+cost=$(measure_cost)
+printf '%-32s %s %10s   (%s lines)\n' "  recording to a file" "$cost" "$(close_program)" \
+    "$(wc -l <"$work/record.csv")"
 
 start_program ''
 cost=$(measure_cost)

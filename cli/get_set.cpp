@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include "cli/json_text.h"
 #include <optional>
+#include "cli/json_text.h"
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"

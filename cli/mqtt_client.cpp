@@ -63,15 +63,15 @@ std::optional<BrokerAddress> parseBrokerUrl(std::string_view url, std::string& w
         }
     }
     if (address.host.empty() || address.host.find_first_of("/@ ") != std::string::npos) {
-        whyNot = "the URL names no host, or more than a host and a port (user and password come "
-                 "from PZ4_MQTT_USER and PZ4_MQTT_PASSWORD)";
+        whyNot =
+            "the URL names no host, or more than a host and a port (user and password come "
+            "from PZ4_MQTT_USER and PZ4_MQTT_PASSWORD)";
         return std::nullopt;
     }
     if (!port.empty() || url.ends_with(':')) {
         int value = 0;
         const auto [at, error] = std::from_chars(port.data(), port.data() + port.size(), value);
-        if (error != std::errc() || at != port.data() + port.size() || value < 1 ||
-            value > 65535) {
+        if (error != std::errc() || at != port.data() + port.size() || value < 1 || value > 65535) {
             whyNot = "the port in the URL is no number from 1 to 65535";
             return std::nullopt;
         }
@@ -115,9 +115,9 @@ bool MqttClient::start(std::string& whyNot) {
                                 static_cast<int>(options_.willPayload.size()),
                                 options_.willPayload.data(), 1, true);
     if (rc == MOSQ_ERR_SUCCESS && !options_.user.empty()) {
-        rc = mosquitto_username_pw_set(client_, options_.user.c_str(),
-                                       options_.password.empty() ? nullptr
-                                                                 : options_.password.c_str());
+        rc = mosquitto_username_pw_set(
+            client_, options_.user.c_str(),
+            options_.password.empty() ? nullptr : options_.password.c_str());
     }
     if (rc == MOSQ_ERR_SUCCESS && options_.broker.tls) {
         rc = mosquitto_tls_set(client_, options_.caFile.empty() ? nullptr : options_.caFile.c_str(),
@@ -193,9 +193,9 @@ void MqttClient::message(mosquitto*, void* self, const mosquitto_message* messag
     if (client->onMessage_ && message->topic != nullptr) {
         client->onMessage_(
             message->topic,
-            std::string_view(static_cast<const char*>(message->payload),
-                             message->payloadlen > 0 ? static_cast<std::size_t>(message->payloadlen)
-                                                     : 0),
+            std::string_view(
+                static_cast<const char*>(message->payload),
+                message->payloadlen > 0 ? static_cast<std::size_t>(message->payloadlen) : 0),
             message->retain);
     }
 }

@@ -118,8 +118,10 @@ void Bridge::look(FtdiLink& lister, DriverKind kind) {
         if (!servableSerial(supply.serial)) {
             static std::set<std::string> told;
             if (told.insert(supply.serial).second) {
-                std::fprintf(stderr, "pz4ctl: supply \"%s\" is not served: its serial cannot "
-                             "stand in an MQTT topic\n", supply.serial.c_str());
+                std::fprintf(stderr,
+                             "pz4ctl: supply \"%s\" is not served: its serial cannot "
+                             "stand in an MQTT topic\n",
+                             supply.serial.c_str());
             }
             continue;
         }
@@ -147,7 +149,8 @@ void Bridge::publishValues(const std::string& serial, bool all) {
     for (int ch = 0; ch < 3; ++ch) {
         const auto c = static_cast<std::size_t>(ch);
         if (now.volts[c] && (all || now.volts[c] != was.volts[c])) {
-            send(channelTopic(options_.prefix, serial, ch, "voltage"), std::to_string(*now.volts[c]));
+            send(channelTopic(options_.prefix, serial, ch, "voltage"),
+                 std::to_string(*now.volts[c]));
         }
         if (now.microamps[c] && (all || now.microamps[c] != was.microamps[c])) {
             send(channelTopic(options_.prefix, serial, ch, "current"),

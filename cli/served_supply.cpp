@@ -61,8 +61,7 @@ std::vector<SetResult> ServedSupply::takeResults() {
     return std::exchange(results_, {});
 }
 
-void ServedSupply::finish(int channel, std::int32_t value, const char* result,
-                          std::string reason) {
+void ServedSupply::finish(int channel, std::int32_t value, const char* result, std::string reason) {
     std::lock_guard lock(mutex_);
     busy_[static_cast<std::size_t>(channel)] = false;
     results_.push_back({channel, value, result, std::move(reason)});

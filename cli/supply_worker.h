@@ -26,8 +26,9 @@ class EventList final : public WorkerEventSink {
 
 class SupplyWorker {
   public:
-    SupplyWorker(std::unique_ptr<FtdiLink> link, const std::string& serial, WorkerEventSink& events,
-                 platform::Clock& clock = platform::systemClock());
+    // shared is the worker's tables and flags, which the caller keeps.
+    SupplyWorker(std::unique_ptr<FtdiLink> link, const std::string& serial, WorkerShared& shared,
+                 WorkerEventSink& events, platform::Clock& clock = platform::systemClock());
     // Closes the supply for good.
     ~SupplyWorker();
 

@@ -53,7 +53,8 @@ class Output final : public WorkerEventSink {
         nlohmann::json out;
         out["time"] = localIsoTime(row.wallMs);
         out["serial"] = std::string(row.serial.view());
-        out["channel"] = row.channel < 0 ? nlohmann::json(nullptr) : nlohmann::json(row.channel + 1);
+        out["channel"] =
+            row.channel < 0 ? nlohmann::json(nullptr) : nlohmann::json(row.channel + 1);
         out["kind"] = csvKindName(row.kind);
         out["value"] = row.value ? nlohmann::json(*row.value) : nlohmann::json(nullptr);
         out["unit"] = csvUnitName(row.kind);
@@ -87,8 +88,8 @@ int runWatch(const std::string& wanted, WatchFormat format, unsigned intervalMs,
              SignalStop& signals) {
     Driver driver = openDriver();
     int code = kExitOk;
-    const auto serial = chooseSupply(*driver.link, driver.kind, wanted,
-                                     format == WatchFormat::Json, code);
+    const auto serial =
+        chooseSupply(*driver.link, driver.kind, wanted, format == WatchFormat::Json, code);
     if (!serial) {
         return code;
     }
@@ -100,8 +101,8 @@ int runWatch(const std::string& wanted, WatchFormat format, unsigned intervalMs,
     SupplyWorker w(std::move(driver.link), *serial, shared, output);
     w.worker().setPassPause(intervalMs);
     const StopHook hook(signals, [&w] { w.requestStop(); });
-    const Waited waited = runUntil(w, std::chrono::hours(24 * 365 * 100),
-                                   [&output] { return !output.ok(); });
+    const Waited waited =
+        runUntil(w, std::chrono::hours(24 * 365 * 100), [&output] { return !output.ok(); });
     if (waited == Waited::Lost) {
         return reportOpenFailure(*w.session().link, *serial);
     }

@@ -38,6 +38,8 @@ constexpr std::array kMainControls = {
     ControlSpec{IDC_SET_LABEL2, K::Label, "set: ", 82, 26, 8, 8, IDC_SET2},
     ControlSpec{IDC_SET_LABEL3, K::Label, "set: ", 122, 26, 8, 8, IDC_SET3},
     ControlSpec{IDC_FOCUS_SINK, K::FocusSink, "", 1, 21, 18, 12},
+    ControlSpec{IDC_HISTORY, K::Command, "History...", 3, 61, 36, 11},
+    ControlSpec{IDC_RECORD, K::Command, "Record...", 41, 61, 44, 11},
 };
 
 constexpr std::array kAboutControls = {
@@ -49,7 +51,7 @@ constexpr std::array kAboutControls = {
 
 }  // namespace
 
-const DialogTemplate kMainTemplate{IDD_MAIN, "Quorvin PZ4 Control", 165, 60, "MS Shell Dlg",
+const DialogTemplate kMainTemplate{IDD_MAIN, "Quorvin PZ4 Control", 165, 74, "MS Shell Dlg",
                                    18,       kMainControls};
 
 const DialogTemplate kAboutTemplate{IDD_ABOUTBOX,  "About PZ4 Control", 189, 65, "MS Shell Dlg", 8,

@@ -15,6 +15,7 @@ enum class ControlKind {
     FocusSink,  // the invisible control that takes the focus nobody may have
     Icon,       // the program icon
     Button,     // a default push button
+    Command,    // a push button that takes neither the focus nor the Enter key
 };
 
 struct ControlSpec {

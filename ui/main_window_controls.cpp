@@ -1,19 +1,22 @@
 // The main window's controls, built from its template in dialog units: the readouts, the set
-// fields, the serial-number box, the logo and the focus sink; their names for a screen reader,
-// the labels that name them, and F1 for the About box.
+// fields, the serial-number box, the logo, the History and Record buttons and the focus sink;
+// their names for a screen reader, the labels that name them, and F1 for the About box.
 #include <QAccessibleWidget>
 #include <QComboBox>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPushButton>
 #include <QShortcut>
+#include <algorithm>
 #include <utility>
 #include <vector>
 
 #include "res/resource.h"
 #include "ui/control_template.h"
 #include "ui/dialog_units.h"
+#include "ui/fonts.h"
 #include "ui/my_edit.h"
 #include "ui/pz4_readout_dlg.h"
 
@@ -58,6 +61,8 @@ QAccessibleInterface* serialBoxAccessible(const QString& className, QObject* obj
     }
     return nullptr;
 }
+// Where the History and Record buttons begin, in dialog units.
+constexpr int kLogoBottom = 61;
 
 }  // namespace
 
@@ -143,8 +148,12 @@ void CPZ4_ReadOutDlg::buildControls() {
                 auto* picture = new QLabel(this);
                 const QPixmap logo(QString::fromLatin1(c.text));
                 picture->setPixmap(logo);
-                // The picture takes its image's size, whatever the template says.
-                picture->setGeometry(r.x(), r.y(), logo.width(), logo.height());
+                picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                // The picture takes its image's size, whatever the template says, but shows
+                // only its upper part, as far as the buttons below it.
+                const int below = du.y(kLogoBottom);
+                picture->setGeometry(r.x(), r.y(), logo.width(),
+                                     std::min(logo.height(), below - r.y()));
                 widget = picture;
                 break;
             }
@@ -163,6 +172,17 @@ void CPZ4_ReadOutDlg::buildControls() {
                 m_focusSink->setFrame(false);
                 m_focusSink->setGeometry(r.x(), r.y(), 0, 0);
                 widget = m_focusSink;
+                break;
+            }
+            case ControlKind::Command: {
+                auto* button = new QPushButton(QString::fromLatin1(c.text), this);
+                // Clicking it leaves the focus where it is (a half-typed set value stays
+                // unconfirmed), and Enter in the window never presses it.
+                button->setFocusPolicy(Qt::NoFocus);
+                button->setAutoDefault(false);
+                button->setFont(SetFieldFont());
+                button->setGeometry(r);
+                widget = button;
                 break;
             }
             case ControlKind::Icon:

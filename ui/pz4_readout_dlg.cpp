@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/environment.h"
 #include "protocol/leading_integer.h"
 #include "res/resource.h"
 #include "ui/about_dlg.h"
@@ -17,6 +18,8 @@
 #include "ui/control_template.h"
 #include "ui/device_text.h"
 #include "ui/fonts.h"
+#include "ui/history_keeper.h"
+#include "ui/history_window.h"
 #include "ui/my_edit.h"
 #include "worker/channel_tables.h"
 #include "worker/poll_worker.h"
@@ -43,11 +46,14 @@ CPZ4_ReadOutDlg::CPZ4_ReadOutDlg(DialogEnvironment environment, QWidget* parent)
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromLatin1(kMainTemplate.title));
     buildControls();
+    setUpHistory();
 }
 
 CPZ4_ReadOutDlg::~CPZ4_ReadOutDlg() {
     // A window destroyed without being closed still stops its worker first.
     ShutdownHandshake();
+    // Before the history it shows goes with the members.
+    delete historyWindow_;
 }
 
 bool CPZ4_ReadOutDlg::OnInitDialog() {
@@ -98,8 +104,14 @@ bool CPZ4_ReadOutDlg::OnInitDialog() {
         control(id)->setFont(SetFieldFont());
     }
 
+    // Recording starts before the worker, so that the record holds all it did.
+    if (const std::string record = platform::environmentText("PZ4_RECORD"); !record.empty()) {
+        startRecording(QString::fromLocal8Bit(record.c_str()));
+    }
     WorkerRunning.store(true);
-    worker_ = std::thread([this] { PollThread(*this); });
+    EventFeed* events = &history_->feed();
+    worker_ = std::thread([this, events] { PollThread(*this, platform::systemClock(), events); });
+    history_->start();
     moveFocusToSink();
     return true;
 }
@@ -209,6 +221,9 @@ void CPZ4_ReadOutDlg::onSerialChosen(int index) {
     fillSlots(SetRequest, NO_VALUE);
     clearReadouts();
     closeSetFields();
+    if (historyWindow_) {
+        historyWindow_->showSupply(chosen);
+    }
 }
 
 void CPZ4_ReadOutDlg::closeSetFields() {
@@ -298,6 +313,15 @@ bool CPZ4_ReadOutDlg::ShutdownHandshake() {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         worker_.join();
+    }
+    // The worker's last events belong in the history and the record, which closes complete.
+    history_->drain();
+    if (const QString reason = history_->stopRecording(); !reason.isEmpty()) {
+        std::fprintf(stderr, "PZ4 Control: the record could not be completed: %s\n",
+                     reason.toLocal8Bit().constData());
+    }
+    if (historyWindow_) {
+        historyWindow_->close();
     }
     destroyActiveSession(session_);
     shutDown_ = true;

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QPointer>
 #include <array>
 #include <functional>
 #include <map>
@@ -23,12 +24,18 @@ class QLineEdit;
 namespace pz4::ui {
 
 class CMyEdit;
+class HistoryKeeper;
+class HistoryWindow;
 
 // What the window needs from outside; tests replace the driver and the message boxes.
 struct DialogEnvironment {
     std::function<std::unique_ptr<FtdiLink>()> makeLink = [] { return makeDriverLink(); };
     // A modal message with an OK button; null for the window's own message box.
     std::function<void(const QString&)> showMessage;
+    // A file to write, the suggested one first; empty when the operator cancels. Null for the
+    // window's own file dialog.
+    std::function<QString(const QString& caption, const QString& suggested, const QString& filter)>
+        chooseSaveFile;
 };
 
 class CPZ4_ReadOutDlg : public QDialog, public ReadoutView {
@@ -46,6 +53,10 @@ class CPZ4_ReadOutDlg : public QDialog, public ReadoutView {
 
     // The window's handling of a set field's report.
     void OnValueEntered(int controlId);
+    // Opens the History window, or brings it to the front.
+    void OnHistory();
+    // Starts recording into a file the operator chooses, or stops recording.
+    void OnRecord();
 
     // Controls by id, for the window's own use and for tests.
     QLineEdit* readout(int controlId) const;
@@ -54,6 +65,8 @@ class CPZ4_ReadOutDlg : public QDialog, public ReadoutView {
     QLineEdit* focusSink() const { return m_focusSink; }
     QWidget* control(int controlId) const;
     bool workerStarted() const { return worker_.joinable(); }
+    HistoryWindow* historyWindow() const;
+    HistoryKeeper& historyKeeper() const { return *history_; }
 
     // ReadoutView, called from the worker's thread.
     void ShowReading(Readout field, std::string_view text) override;
@@ -103,6 +116,17 @@ class CPZ4_ReadOutDlg : public QDialog, public ReadoutView {
     // Stops the worker and destroys the session; true once that is done.
     bool ShutdownHandshake();
     void showAbout();
+    // Recording (ui/main_window_history.cpp).
+    void setUpHistory();
+    // Starts recording into path; tells the operator when it cannot.
+    bool startRecording(const QString& path);
+    void stopRecording();
+    void onRecordingFailed(const QString& path, const QString& reason);
+    // The Record button says whether and where the window records.
+    void showRecording();
+    QString chooseSaveFile(const QString& caption, const QString& suggested, const QString& filter);
+    // The supply the window works with: the one chosen, else the one the box shows.
+    std::string shownSerial() const;
 
     DialogEnvironment environment_;
     QIcon m_hIcon;
@@ -113,6 +137,9 @@ class CPZ4_ReadOutDlg : public QDialog, public ReadoutView {
     QLineEdit* m_focusSink = nullptr;
     std::map<int, QWidget*> controls_;
     std::unique_ptr<DeviceSession> session_;
+    // Before the worker, which hands its events to it, and after it in destruction.
+    std::unique_ptr<HistoryKeeper> history_;
+    QPointer<HistoryWindow> historyWindow_;
     std::thread worker_;
     bool shuttingDown_ = false;
     // The operator chose another supply and the worker has not yet started over: what it

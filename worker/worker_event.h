@@ -24,9 +24,7 @@ enum class WorkerEventKind : std::uint8_t {
 };
 
 struct WorkerEvent {
-    explicit WorkerEvent(WorkerEventKind k = WorkerEventKind::Voltage) : kind(k) {}
-
-    WorkerEventKind kind;
+    WorkerEventKind kind = WorkerEventKind::Voltage;
     std::int64_t wallMs = 0;   // the wall clock, ms since 1970-01-01 UTC
     std::uint64_t tickMs = 0;  // the worker's monotonic clock
     SerialText serial{};       // the supply concerned

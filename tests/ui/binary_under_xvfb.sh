@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts the real program against the simulated driver library (on the virtual X display that
-# under_xvfb.sh provides), checks from the simulator's side that it polls, closes it with Escape
-# as an operator would, and expects it to end with status 0 within 2 s.
+# under_xvfb.sh provides), recording as PZ4_RECORD names, checks from the simulator's side that
+# it polls, closes it with Escape as an operator would, and expects it to end with status 0
+# within 2 s, its record complete.
 set -euo pipefail
 
 program=$1
@@ -16,8 +17,9 @@ cleanup() {
 trap cleanup EXIT
 
 log=$work/wire.log
+record=$work/record.csv
 LD_LIBRARY_PATH=$sim_dir PZ4SIM_SUPPLIES='42=1U@500,1I,0U' \
-  PZ4SIM_LOG=$log "$program" >"$work/app.log" 2>&1 &
+  PZ4SIM_LOG=$log PZ4_RECORD=$record "$program" >"$work/app.log" 2>&1 &
 app_pid=$!
 
 polls() {
@@ -58,4 +60,13 @@ if [ "$status" -ne 0 ]; then
   cat "$work/app.log" >&2
   exit 1
 fi
-echo "polled $(polls) times, closed with status 0"
+# The record: its header, a row for every reading of every pass (but a last query that closing
+# cut short), and a whole last line.
+[ "$(head -n 1 "$record")" = "time,serial,channel,kind,value,unit,state" ] ||
+  { echo "the record has no header" >&2; exit 1; }
+rows=$(grep -c ',42,1,voltage,' "$record") || true
+if [ "${rows:-0}" -lt $(($(polls) - 1)) ] || [ "$(tail -c 1 "$record" | od -An -c | tr -d ' ')" != '\n' ]; then
+  echo "the record holds $rows voltage rows of channel 1 for $(polls) polls, or ends mid-line" >&2
+  exit 1
+fi
+echo "polled $(polls) times, recorded $rows voltage readings of channel 1, closed with status 0"

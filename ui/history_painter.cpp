@@ -1,0 +1,417 @@
+#include "ui/history_painter.h"
+
+#include <QDateTime>
+#include <QFontMetrics>
+#include <QLineF>
+#include <QPainter>
+#include <QPolygon>
+#include <QVector>
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+namespace pz4::ui {
+namespace {
+
+constexpr int kScaleWidth = 64;  // room for the labels of each scale
+constexpr int kTimeAxisHeight = 20;
+constexpr int kTop = 4;
+constexpr int kPlotGap = 18;
+
+const QColor kVoltageColor(0, 80, 200);
+const QColor kCurrentColor(215, 100, 0);
+const QColor kSetColor(0, 140, 60);
+const QColor kFailedColor(210, 0, 0);
+const QColor kMarkerColor(120, 0, 160);
+const QColor kGridColor(225, 225, 225);
+
+// A value scale that takes in what the plot shows, with round steps.
+struct Scale {
+    double lo = 0;
+    double hi = 1;
+    double step = 1;
+
+    double y(double v, const QRect& r) const {
+        return r.bottom() - (v - lo) / (hi - lo) * (r.height() - 1);
+    }
+};
+
+double roundStep(double rough) {
+    const double magnitude = std::pow(10.0, std::floor(std::log10(std::max(rough, 1e-9))));
+    for (const double m : {1.0, 2.0, 5.0}) {
+        if (m * magnitude >= rough) {
+            return std::max(m * magnitude, 1.0);
+        }
+    }
+    return std::max(10 * magnitude, 1.0);
+}
+
+Scale scaleOf(std::optional<double> lo, std::optional<double> hi) {
+    if (!lo || !hi) {
+        return {};
+    }
+    Scale s;
+    s.step = roundStep((*hi - *lo) / 4);
+    s.lo = std::floor(*lo / s.step) * s.step;
+    s.hi = std::ceil(*hi / s.step) * s.step;
+    if (s.hi <= s.lo) {
+        s.lo -= s.step;
+        s.hi += s.step;
+    }
+    return s;
+}
+
+struct Extent {
+    std::optional<double> lo;
+    std::optional<double> hi;
+
+    void take(double v) {
+        lo = lo ? std::min(*lo, v) : v;
+        hi = hi ? std::max(*hi, v) : v;
+    }
+    void take(const std::vector<TracePoint>& points, int columns) {
+        for (const TracePoint& p : points) {
+            if (p.column >= 0 && p.column < columns) {
+                take(p.min);
+                take(p.max);
+            }
+        }
+    }
+};
+
+double columnX(const PlotLayout& layout, int column) {
+    return layout.left() + column + 0.5;
+}
+
+double timeX(const PlotLayout& layout, const PlotFrame& frame, std::int64_t t) {
+    return layout.left() + static_cast<double>(t - frame.range.fromMs) * frame.columns /
+                               static_cast<double>(std::max<std::int64_t>(frame.range.span(), 1));
+}
+
+// One column of a trace as pixel rows: top and bottom included.
+struct Bar {
+    int x;
+    int top;
+    int bottom;
+};
+
+// Bars in neighbouring columns as one staircase polygon: filled row by row, it costs little even
+// where a noisy reading on a close scale covers the whole plot.
+void fillBars(QPainter& painter, const std::vector<Bar>& bars) {
+    if (bars.empty()) {
+        return;
+    }
+    QPolygon outline;
+    outline.reserve(static_cast<qsizetype>(bars.size() * 4));
+    for (const Bar& b : bars) {
+        outline << QPoint(b.x, b.top) << QPoint(b.x + 1, b.top);
+    }
+    for (auto b = bars.rbegin(); b != bars.rend(); ++b) {
+        outline << QPoint(b->x + 1, b->bottom + 1) << QPoint(b->x, b->bottom + 1);
+    }
+    painter.drawPolygon(outline, Qt::WindingFill);
+}
+
+// Each point's spread from its minimum to its maximum, joined to the point before (its last
+// value to this one's first) unless a gap lies between them.
+void drawTrace(QPainter& painter, const PlotLayout& layout, const std::vector<TracePoint>& points,
+               const Scale& scale, const QRect& r, const QColor& color) {
+    QVector<QLineF> lines;
+    std::vector<std::vector<Bar>> runs(1);
+    const auto rowOf = [&](double v) { return static_cast<int>(std::lround(scale.y(v, r))); };
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const TracePoint& p = points[i];
+        const bool joinedBefore = i > 0 && !p.gapBefore;
+        const bool joinedAfter = i + 1 < points.size() && !points[i + 1].gapBefore;
+        Bar bar{layout.left() + p.column, rowOf(p.max), rowOf(p.min)};
+        const bool neighbour = joinedBefore && p.column - points[i - 1].column == 1;
+        if (neighbour) {
+            // The bar reaches to the last value before it, so the step between them shows.
+            const int last = rowOf(points[i - 1].last);
+            bar.top = std::min(bar.top, last);
+            bar.bottom = std::max(bar.bottom, last);
+        } else {
+            if (joinedBefore) {
+                const TracePoint& q = points[i - 1];
+                lines.append(QLineF(columnX(layout, q.column), scale.y(q.last, r),
+                                    columnX(layout, p.column), scale.y(p.first, r)));
+            }
+            if (!runs.back().empty()) {
+                runs.emplace_back();
+            }
+        }
+        // A reading alone between gaps is drawn three pixels wide, so that it shows.
+        const bool alone = !joinedBefore && !joinedAfter && bar.top == bar.bottom;
+        if (alone) {
+            runs.back().push_back({bar.x - 1, bar.top, bar.bottom});
+        }
+        runs.back().push_back(bar);
+        if (alone) {
+            runs.back().push_back({bar.x + 1, bar.top, bar.bottom});
+        }
+    }
+    painter.setPen(QPen(color, 1));
+    painter.drawLines(lines);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    for (const auto& run : runs) {
+        fillBars(painter, run);
+    }
+    painter.setBrush(Qt::NoBrush);
+}
+
+// The shading of a channel's state: off, in error, or on in mode I.
+std::optional<QColor> shadeOf(const StatusSpan& span) {
+    switch (span.state) {
+        case '0':
+            return QColor(120, 120, 120, 45);
+        case '2':
+            return QColor(230, 0, 0, 45);
+        case '1':
+            if (span.mode == 'I') {
+                return QColor(255, 190, 0, 60);
+            }
+            return std::nullopt;
+        default:
+            return std::nullopt;
+    }
+}
+
+void drawScales(QPainter& painter, const QRect& r, const Scale& volts, const Scale& micro) {
+    const QFontMetrics metrics(painter.font());
+    painter.setPen(kGridColor);
+    for (double v = volts.lo; v <= volts.hi + volts.step / 2; v += volts.step) {
+        const double y = volts.y(v, r);
+        painter.drawLine(QLineF(r.left(), y, r.right(), y));
+    }
+    const auto label = [&](double v, const Scale& s, double x, Qt::Alignment side,
+                           const QColor& color, const char* unit) {
+        painter.setPen(color);
+        painter.drawText(
+            QRectF(x, s.y(v, r) - metrics.height() / 2.0, kScaleWidth - 4, metrics.height()),
+            side | Qt::AlignVCenter,
+            QString::number(v, 'f', 0) + QLatin1Char(' ') + QLatin1String(unit));
+    };
+    for (double v = volts.lo; v <= volts.hi + volts.step / 2; v += volts.step) {
+        label(v, volts, r.left() - kScaleWidth, Qt::AlignRight, kVoltageColor, "V");
+    }
+    for (double v = micro.lo; v <= micro.hi + micro.step / 2; v += micro.step) {
+        label(v, micro, r.right() + 4, Qt::AlignLeft, kCurrentColor, "uA");
+    }
+}
+
+void drawSets(QPainter& painter, const PlotLayout& layout, const PlotFrame& frame,
+              const ChannelFrame& c, const Scale& volts, const QRect& r) {
+    QVector<QLineF> lines;
+    for (std::size_t i = 0; i < c.steps.size(); ++i) {
+        const SetStep& s = c.steps[i];
+        const double y = volts.y(s.value, r);
+        lines.append(QLineF(timeX(layout, frame, s.fromMs), y, timeX(layout, frame, s.toMs), y));
+        if (i > 0 && c.steps[i - 1].toMs == s.fromMs) {
+            const double x = timeX(layout, frame, s.fromMs);
+            lines.append(QLineF(x, volts.y(c.steps[i - 1].value, r), x, y));
+        }
+    }
+    painter.setPen(QPen(kSetColor, 2, Qt::DashLine));
+    painter.drawLines(lines);
+    painter.setPen(QPen(kFailedColor, 2));
+    for (const FailedSet& f : c.failed) {
+        const double x = timeX(layout, frame, f.wallMs);
+        const double y =
+            std::clamp(volts.y(f.value, r), double(r.top() + 3), double(r.bottom() - 3));
+        painter.drawLine(QLineF(x - 3, y - 3, x + 3, y + 3));
+        painter.drawLine(QLineF(x - 3, y + 3, x + 3, y - 3));
+    }
+}
+
+void drawChannel(QPainter& painter, const PlotLayout& layout, const PlotFrame& frame,
+                 const std::vector<std::int64_t>& ticks, int channel) {
+    const QRect& r = layout.plots[static_cast<std::size_t>(channel)];
+    const ChannelFrame& c = frame.channels[static_cast<std::size_t>(channel)];
+    painter.fillRect(r, Qt::white);
+    for (const StatusSpan& span : c.status) {
+        if (const auto shade = shadeOf(span)) {
+            const double from = std::max<double>(timeX(layout, frame, span.fromMs), r.left());
+            const double to = std::min<double>(timeX(layout, frame, span.toMs), r.right() + 1);
+            painter.fillRect(QRectF(from, r.top(), to - from, r.height()), *shade);
+        }
+    }
+    Extent volts;
+    volts.take(c.voltage, frame.columns);
+    for (const SetStep& s : c.steps) {
+        volts.take(s.value);
+    }
+    Extent micro;
+    micro.take(c.current, frame.columns);
+    const Scale voltScale = scaleOf(volts.lo, volts.hi);
+    const Scale microScale = scaleOf(micro.lo, micro.hi);
+    painter.setPen(kGridColor);
+    for (const std::int64_t t : ticks) {
+        const double x = timeX(layout, frame, t);
+        painter.drawLine(QLineF(x, r.top() + 1, x, r.bottom() - 1));
+    }
+    drawScales(painter, r, voltScale, microScale);
+
+    painter.save();
+    painter.setClipRect(r);
+    drawTrace(painter, layout, c.current, microScale, r, kCurrentColor);
+    drawTrace(painter, layout, c.voltage, voltScale, r, kVoltageColor);
+    // On top: a supply that follows its set value hides the trace under it otherwise.
+    drawSets(painter, layout, frame, c, voltScale, r);
+    painter.restore();
+
+    painter.setPen(Qt::black);
+    painter.drawText(r.adjusted(6, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+                     QStringLiteral("Ch %1").arg(channel + 1));
+    painter.setPen(QColor(160, 160, 160));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(r.adjusted(0, 0, -1, -1));
+}
+
+// Steps for the time labels: round to the eye in local time.
+std::int64_t timeStep(std::int64_t spanMs, int columns) {
+    static constexpr std::int64_t kSteps[] = {
+        1'000,     2'000,     5'000,      10'000,     15'000,     30'000,
+        60'000,    120'000,   300'000,    600'000,    900'000,    1'800'000,
+        3'600'000, 7'200'000, 10'800'000, 21'600'000, 43'200'000, 86'400'000};
+    const std::int64_t labels = std::max(columns / 90, 1);
+    for (const std::int64_t step : kSteps) {
+        if (spanMs / step <= labels) {
+            return step;
+        }
+    }
+    return 86'400'000 * ((spanMs / 86'400'000) / labels + 1);
+}
+
+struct TimeTicks {
+    std::vector<std::int64_t> at;
+    QString format;
+};
+
+// Round times in local time, about one per 90 pixels.
+TimeTicks timeTicks(const PlotFrame& frame) {
+    const std::int64_t step = timeStep(frame.range.span(), frame.columns);
+    const std::int64_t offset =
+        QDateTime::fromMSecsSinceEpoch(frame.range.fromMs).offsetFromUtc() * 1000LL;
+    TimeTicks ticks;
+    ticks.format = step < 60'000                     ? QStringLiteral("HH:mm:ss")
+                   : frame.range.span() < 86'400'000 ? QStringLiteral("HH:mm")
+                                                     : QStringLiteral("ddd HH:mm");
+    const std::int64_t local = frame.range.fromMs + offset;
+    const std::int64_t first = (local / step + (local % step > 0 ? 1 : 0)) * step - offset;
+    for (std::int64_t t = first; t < frame.range.toMs; t += step) {
+        ticks.at.push_back(t);
+    }
+    return ticks;
+}
+
+void drawTimeLabels(QPainter& painter, const PlotLayout& layout, const PlotFrame& frame,
+                    const TimeTicks& ticks) {
+    const QRect& bottom = layout.plots[2];
+    painter.setPen(Qt::black);
+    for (const std::int64_t t : ticks.at) {
+        const double x = timeX(layout, frame, t);
+        painter.drawText(QRectF(x - 60, bottom.bottom() + 3, 120, kTimeAxisHeight - 3),
+                         Qt::AlignHCenter | Qt::AlignTop,
+                         QDateTime::fromMSecsSinceEpoch(t).toString(ticks.format));
+    }
+}
+
+QString markerText(const Marker& m) {
+    switch (m.kind) {
+        case MarkerKind::Chosen:
+            return QStringLiteral("chose %1").arg(QString::fromLatin1(m.serial.c_str()));
+        case MarkerKind::GivenUp:
+            return QStringLiteral("given up");
+        case MarkerKind::Unplugged:
+            return QStringLiteral("unplugged");
+        case MarkerKind::Lost:
+            return QStringLiteral("%1 events lost").arg(m.lost);
+        case MarkerKind::Opened:
+            break;
+    }
+    return {};
+}
+
+void drawMarkers(QPainter& painter, const PlotLayout& layout, const PlotFrame& frame) {
+    const QRect all(layout.plots[0].topLeft(), layout.plots[2].bottomRight());
+    const QFontMetrics metrics(painter.font());
+    // Where the labels of each row end so far: a label goes to the first row it fits in.
+    std::array<double, 3> rowEnds;
+    rowEnds.fill(-1e9);
+    for (const Marker& m : frame.markers) {
+        const double x = timeX(layout, frame, m.wallMs);
+        painter.setPen(QPen(kMarkerColor, 1, Qt::DashLine));
+        painter.drawLine(QLineF(x, all.top(), x, all.bottom()));
+        // The text on the side of the line that has room for it.
+        const QString text = markerText(m);
+        const double width = metrics.horizontalAdvance(text) + 6;
+        const double left = x + width > all.right() ? x - width : x + 3;
+        std::size_t row = 0;
+        while (row + 1 < rowEnds.size() && rowEnds[row] > left) {
+            ++row;
+        }
+        rowEnds[row] = left + width;
+        painter.setPen(kMarkerColor);
+        painter.drawText(QRectF(left, all.top() + 18 + static_cast<double>(row) * metrics.height(),
+                                width, metrics.height()),
+                         Qt::AlignLeft | Qt::AlignTop, text);
+    }
+}
+
+void drawLegend(QPainter& painter, const QRect& r) {
+    const QFontMetrics metrics(painter.font());
+    const struct {
+        const char* text;
+        QColor color;
+        Qt::PenStyle style;
+    } entries[] = {{"voltage", kVoltageColor, Qt::SolidLine},
+                   {"current", kCurrentColor, Qt::SolidLine},
+                   {"set", kSetColor, Qt::DashLine}};
+    int x = r.right() - 8;
+    for (auto e = std::rbegin(entries); e != std::rend(entries); ++e) {
+        const QString text = QString::fromLatin1(e->text);
+        x -= metrics.horizontalAdvance(text);
+        painter.setPen(Qt::black);
+        painter.drawText(QPoint(x, r.top() + 2 + metrics.ascent()), text);
+        x -= 22;
+        painter.setPen(QPen(e->color, 2, e->style));
+        painter.drawLine(x, r.top() + 2 + metrics.height() / 2, x + 16,
+                         r.top() + 2 + metrics.height() / 2);
+        x -= 12;
+    }
+}
+
+}  // namespace
+
+PlotLayout PlotLayout::of(const QRect& area) {
+    PlotLayout layout;
+    layout.area = area;
+    const int left = area.left() + kScaleWidth;
+    const int width = std::max(area.width() - 2 * kScaleWidth, 1);
+    const int height = std::max((area.height() - kTop - kTimeAxisHeight - 2 * kPlotGap) / 3, 1);
+    for (int i = 0; i < 3; ++i) {
+        layout.plots[static_cast<std::size_t>(i)] =
+            QRect(left, area.top() + kTop + i * (height + kPlotGap), width, height);
+    }
+    return layout;
+}
+
+void drawHistory(QPainter& painter, const PlotLayout& layout, const PlotFrame& frame,
+                 int hoverColumn) {
+    painter.fillRect(layout.area, QColor(246, 246, 246));
+    const TimeTicks ticks = timeTicks(frame);
+    for (int ch = 0; ch < 3; ++ch) {
+        drawChannel(painter, layout, frame, ticks.at, ch);
+    }
+    drawTimeLabels(painter, layout, frame, ticks);
+    drawMarkers(painter, layout, frame);
+    drawLegend(painter, layout.plots[0]);
+    if (hoverColumn >= 0 && hoverColumn < frame.columns) {
+        const double x = columnX(layout, hoverColumn);
+        painter.setPen(QPen(QColor(0, 0, 0, 120), 1));
+        painter.drawLine(QLineF(x, layout.plots[0].top(), x, layout.plots[2].bottom()));
+    }
+}
+
+}  // namespace pz4::ui
