@@ -1,6 +1,7 @@
 #include "cli/mqtt_client.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <charconv>
 #include <chrono>
@@ -111,6 +112,9 @@ bool MqttClient::start(std::string& whyNot) {
         static_cast<MqttClient*>(self)->unacknowledged_.fetch_sub(1);
     });
     mosquitto_reconnect_delay_set(client_, kFirstRetrySeconds, kLongestRetrySeconds, true);
+    // MQTT 5 keeps the retain flag of a message forwarded live ("retain as published"): a retained
+    // set message is known as one whenever it comes. A broker of 3.1.1 only is met with that.
+    mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     int rc = mosquitto_will_set(client_, options_.willTopic.c_str(),
                                 static_cast<int>(options_.willPayload.size()),
                                 options_.willPayload.data(), 1, true);
@@ -155,6 +159,11 @@ bool MqttClient::publish(const std::string& topic, std::string_view payload, boo
 }
 
 bool MqttClient::subscribe(const std::string& pattern) {
+    if (version5_.load()) {
+        return mosquitto_subscribe_v5(client_, nullptr, pattern.c_str(), 1,
+                                      MQTT_SUB_OPT_RETAIN_AS_PUBLISHED,
+                                      nullptr) == MOSQ_ERR_SUCCESS;
+    }
     return mosquitto_subscribe(client_, nullptr, pattern.c_str(), 1) == MOSQ_ERR_SUCCESS;
 }
 
@@ -172,8 +181,13 @@ void MqttClient::finish(const std::string& topic, std::string_view payload, int 
     mosquitto_disconnect(client_);
 }
 
-void MqttClient::connected(mosquitto*, void* self, int rc) {
+void MqttClient::connected(mosquitto* m, void* self, int rc) {
     auto* client = static_cast<MqttClient*>(self);
+    // A broker that knows no MQTT 5 (3.1.1's code 1, 5's 132): the next attempt speaks 3.1.1.
+    if ((rc == 1 || rc == 132) && client->version5_.exchange(false)) {
+        mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        return;
+    }
     if (rc != 0) {
         return;  // refused (bad credentials, ...): the thread retries
     }

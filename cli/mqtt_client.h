@@ -68,6 +68,7 @@ class MqttClient {
     mosquitto* client_ = nullptr;
     bool looping_ = false;
     std::atomic<bool> connected_{false};
+    std::atomic<bool> version5_{true};
     std::atomic<int> unacknowledged_{0};
 };
 

@@ -59,8 +59,7 @@ std::optional<SetTopic> parseSetTopic(std::string_view topic, std::string_view p
 
 SetPayload judgeSetPayload(std::string_view payload) {
     if (payload.size() > kMaxSetPayload) {
-        return {std::nullopt, "the payload is too long for a value (" +
-                                  std::to_string(payload.size()) + " bytes)"};
+        return {std::nullopt, "the payload is too long for a value"};
     }
     while (!payload.empty() && blank(payload.front())) {
         payload.remove_prefix(1);
