@@ -20,7 +20,7 @@ install(FILES ${CMAKE_BINARY_DIR}/debian/changelog.gz ${pz4_res}/debian/copyrigh
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
 
 # One manual page for each program, from res/man.
-foreach(page IN ITEMS pz4-readout.1)
+foreach(page IN ITEMS pz4-readout.1 pz4ctl.1)
     pz4_man_page(${page})
 endforeach()
 
@@ -38,7 +38,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 PZ4 supplies attached through their FTDI USB bridge, and sets their voltages.
 It uses FTDI's D2XX library when it is installed and the kernel's serial ports
 otherwise. A udev rule lets the user at the seat open a supply's bridge without
-root or the dialout group.")
+root or the dialout group. pz4ctl does the same from scripts and bridges the
+supplies to an MQTT broker.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
