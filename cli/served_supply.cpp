@@ -74,27 +74,29 @@ void ServedSupply::run(std::unique_ptr<FtdiLink> link) {
     if (stop_.load()) {
         w.requestStop();
     }
+    // The set value being applied, when active.
     struct Applying {
-        int channel;
-        std::int32_t value;
-        std::uint64_t statusesBefore;
+        bool active = false;
+        int channel = 0;
+        std::int32_t value = 0;
+        std::uint64_t statusesBefore = 0;
         bool judged = false;
         int passes = 0;
     };
-    std::optional<Applying> applying;
+    Applying applying;
     // Why the last open failed, told once until the supply is open again.
     FT_STATUS told = FT_OK;
     while (!stop_.load()) {
-        if (!applying) {
+        if (!applying.active) {
             std::lock_guard lock(mutex_);
-            for (int ch = 0; ch < 3 && !applying; ++ch) {
+            for (int ch = 0; ch < 3 && !applying.active; ++ch) {
                 if (auto& order = orders_[static_cast<std::size_t>(ch)]) {
-                    applying = Applying{ch, *order, w.worker().statusAnswers()};
+                    applying = {true, ch, *order, w.worker().statusAnswers()};
                     order.reset();
                 }
             }
         }
-        if (applying && applying->passes == 0) {
+        if (applying.active && applying.passes == 0) {
             w.worker().wantFreshStatus();
         }
         if (!w.runPass()) {
@@ -112,50 +114,50 @@ void ServedSupply::run(std::unique_ptr<FtdiLink> link) {
             w.session().serial.store(serial_);
             lost_.store(false);
         }
-        if (!applying) {
+        if (!applying.active) {
             continue;
         }
-        ++applying->passes;
-        const int ch = applying->channel;
-        if (!applying->judged) {
-            if (w.worker().statusAnswers() > applying->statusesBefore) {
+        ++applying.passes;
+        const int ch = applying.channel;
+        if (!applying.judged) {
+            if (w.worker().statusAnswers() > applying.statusesBefore) {
                 if (!w.channelTakesSetValues(ch)) {
-                    finish(ch, applying->value, "refused",
+                    finish(ch, applying.value, "refused",
                            "channel " + std::to_string(ch + 1) + ' ' + w.whyNoSetValue(ch));
-                    applying.reset();
+                    applying = {};
                     continue;
                 }
                 tee.awaited = ch;
                 tee.outcome.reset();
-                w.shared().SetRequest[static_cast<std::size_t>(ch)].store(applying->value);
-                applying->judged = true;
-                applying->passes = 1;
-            } else if (lostNow || applying->passes >= kPassesForStatus) {
-                finish(ch, applying->value, "failed", "no status came from the supply");
-                applying.reset();
+                w.shared().SetRequest[static_cast<std::size_t>(ch)].store(applying.value);
+                applying.judged = true;
+                applying.passes = 1;
+            } else if (lostNow || applying.passes >= kPassesForStatus) {
+                finish(ch, applying.value, "failed", "no status came from the supply");
+                applying = {};
             }
             continue;
         }
         if (tee.outcome) {
             const SetOutcome outcome = tee.outcome->outcome;
-            finish(ch, applying->value,
+            finish(ch, applying.value,
                    outcome == SetOutcome::Acknowledged    ? "sent"
                    : outcome == SetOutcome::ChannelClosed ? "refused"
                                                           : "failed",
                    outcome == SetOutcome::Acknowledged ? "acknowledged by the supply"
                                                        : setOutcomeText(outcome));
             tee.awaited = -1;
-            applying.reset();
-        } else if (lostNow || applying->passes >= kPassesForOutcome) {
+            applying = {};
+        } else if (lostNow || applying.passes >= kPassesForOutcome) {
             // Given up with the connection, the value went nowhere.
             w.shared().SetRequest[static_cast<std::size_t>(ch)].store(NO_VALUE);
-            finish(ch, applying->value, "failed", "the connection to the supply was lost");
+            finish(ch, applying.value, "failed", "the connection to the supply was lost");
             tee.awaited = -1;
-            applying.reset();
+            applying = {};
         }
     }
-    if (applying) {
-        finish(applying->channel, applying->value, "failed", "the bridge is stopping");
+    if (applying.active) {
+        finish(applying.channel, applying.value, "failed", "the bridge is stopping");
     }
 }
 
