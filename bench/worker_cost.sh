@@ -57,8 +57,9 @@ close_under_fault() {
     for ((i = 0; i < runs; i++)); do
         start_program '42=1U,1U,1U' env PZ4SIM_CONTROL="$control"
         sleep "$(awk -v r=$RANDOM 'BEGIN { printf "%.3f", r / 32768 * 3 }')"
-        times+=("$(close_program)")
-        [[ $(cat "$work/exit-status") == 0 ]] || statuses+=" $(cat "$work/exit-status")"
+        close_program
+        times+=("$closed_ms")
+        [[ $closed_status == 0 ]] || statuses+=" $closed_status"
     done
     printf '%s\n' "${times[@]}" | sort -n |
         awk -v s="${statuses:- none}" '{ t[NR] = $1 } END { printf "%8d %8d   exit statuses other than 0:%s", t[int((NR + 1) / 2)], t[NR], s }'
@@ -81,11 +82,10 @@ close_program() {
     t0=$(now_ms)
     xdotool key Escape
     while kill -0 "$app_pid" 2>/dev/null; do sleep 0.002; done
-    local status=0
-    wait "$app_pid" || status=$?
-    echo "$status" >"$work/exit-status"  # for callers that run this in a subshell
+    closed_status=0
+    wait "$app_pid" || closed_status=$?
+    closed_ms=$(($(now_ms) - t0))
     app_pid=""
-    echo $(($(now_ms) - t0))
 }
 
 echo "PZ4 Control, ${seconds} s a measurement, $(nproc) cores"
@@ -93,8 +93,9 @@ printf '%-32s %8s %10s %10s\n' "state" "sw/s" "CPU %" "close ms"
 
 start_program '42=1U,1U,1U'
 cost=$(measure_cost)
+close_program
 printf '%-32s %s %10s   (targets: 40, 0.25, 100)\n' "one supply, steady readings" "$cost" \
-    "$(close_program)"
+    "$closed_ms"
 
 # The History window open beside it, following the present.
 start_program '42=1U,1U,1U'
@@ -103,16 +104,19 @@ xdotool windowfocus --sync "$window" key ctrl+h
 xdotool search --sync --name '^PZ4 History - 42$' >/dev/null
 sleep 1
 cost=$(measure_cost)
-printf '%-32s %s %10s\n' "  with the History window open" "$cost" "$(close_program)"
+close_program
+printf '%-32s %s %10s\n' "  with the History window open" "$cost" "$closed_ms"
 
 start_program '42=1U,1U,1U' env PZ4_RECORD="$work/record.csv"
 cost=$(measure_cost)
-printf '%-32s %s %10s   (%s lines)\n' "  recording to a file" "$cost" "$(close_program)" \
+close_program
+printf '%-32s %s %10s   (%s lines)\n' "  recording to a file" "$cost" "$closed_ms" \
     "$(wc -l <"$work/record.csv")"
 
 start_program ''
 cost=$(measure_cost)
-printf '%-32s %s %10s   (target: 10)\n' "no supply" "$cost" "$(close_program)"
+close_program
+printf '%-32s %s %10s   (target: 10)\n' "no supply" "$cost" "$closed_ms"
 
 close_runs=${PZ4_BENCH_CLOSES:-8}
 echo
@@ -134,7 +138,7 @@ echo
 # its write to the read that ends its reply line.
 start_program '42=1U,1U,1U' env PZ4_TRACE="$work/trace.txt"
 sleep "$seconds"
-close_program >/dev/null
+close_program
 awk '
     $2 == "write" { kind = ($3 ~ /GU/) ? "U" : ($3 ~ /GI/) ? "I" : ""; at = $1
                     if (kind == "U") { if (lastU) { period += $1 - lastU; passes++ } lastU = $1 } }
