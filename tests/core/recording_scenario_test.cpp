@@ -198,6 +198,7 @@ TEST(RecordingScenarioTest, RowsAreWhatTheNamedSupplyAnsweredAndEverySetIsInThem
         }
     }
     EXPECT_TRUE(switched);
+    in.close();
     std::vector<std::string> sent;
     for (const auto& w : log) {
         if (w.kind == sim::WireKind::Write && w.bytes.find("S ") != std::string::npos) {
