@@ -69,9 +69,9 @@ done
 window=$(xdotool search --sync --name '^Quorvin PZ4 Control$' | head -n 1)
 xdotool windowfocus --sync "$window"
 eval "$(xdotool getwindowgeometry --shell "$window")"
-# The set field of channel 1, by its place in the window's 165 x 60 dialog-unit template.
+# The set field of channel 1, by its place in the window's 165 x 74 dialog-unit template.
 x=$((WIDTH * (2 * 51 + 19) / (2 * 165)))
-y=$((HEIGHT * (2 * 25 + 8) / (2 * 60)))
+y=$((HEIGHT * (2 * 25 + 8) / (2 * 74)))
 xdotool mousemove --window "$window" "$x" "$y" click 1
 # Selecting the field's text puts it in the X primary selection; a loaded machine may take a
 # while to get there.
