@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QLineF>
 #include <QPainter>
+#include <QRegion>
 #include <QVector>
 #include <algorithm>
 #include <cmath>
@@ -115,7 +116,7 @@ void drawSets(QPainter& painter, const PlotLayout& layout, const PlotFrame& fram
 }
 
 void drawChannel(QPainter& painter, const PlotLayout& layout, const PlotFrame& frame,
-                 const std::vector<std::int64_t>& ticks, int channel) {
+                 const std::vector<std::int64_t>& ticks, QImage& buffer, int channel) {
     const QRect& r = layout.plots[static_cast<std::size_t>(channel)];
     const ChannelFrame& c = frame.channels[static_cast<std::size_t>(channel)];
     painter.fillRect(r, Qt::white);
@@ -144,8 +145,10 @@ void drawChannel(QPainter& painter, const PlotLayout& layout, const PlotFrame& f
 
     painter.save();
     painter.setClipRect(r);
-    drawTrace(painter, layout.left(), c.current, microScale, r, kCurrentColor);
-    drawTrace(painter, layout.left(), c.voltage, voltScale, r, kVoltageColor);
+    TraceCanvas traces(r, buffer);
+    traces.draw(c.current, microScale, kCurrentColor);
+    traces.draw(c.voltage, voltScale, kVoltageColor);
+    traces.paintOn(painter);
     // On top: a supply that follows its set value hides the trace under it otherwise.
     drawSets(painter, layout, frame, c, voltScale, r);
     painter.restore();
@@ -288,11 +291,19 @@ PlotLayout PlotLayout::of(const QRect& area) {
 }
 
 void drawHistory(QPainter& painter, const PlotLayout& layout, const PlotFrame& frame,
-                 int hoverColumn) {
+                 PlotBuffers& buffers, int hoverColumn) {
+    // Around the plots only: each plot fills its own background.
+    QRegion around(layout.area);
+    for (const QRect& r : layout.plots) {
+        around -= r;
+    }
+    painter.setClipRegion(around);
     painter.fillRect(layout.area, QColor(246, 246, 246));
+    painter.setClipping(false);
     const TimeTicks ticks = timeTicks(frame);
     for (int ch = 0; ch < 3; ++ch) {
-        drawChannel(painter, layout, frame, ticks.at, ch);
+        drawChannel(painter, layout, frame, ticks.at, buffers.traces[static_cast<std::size_t>(ch)],
+                    ch);
     }
     drawTimeLabels(painter, layout, frame, ticks);
     drawMarkers(painter, layout, frame);
