@@ -101,21 +101,24 @@ void memoryAtSevenDays(benchmark::State& state) {
 }
 BENCHMARK(memoryAtSevenDays)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
 
-// The plot of the History window at its usual size.
+// The plot of the History window at its usual size, over a span of state.range(0) minutes.
 void redraw(benchmark::State& state) {
-    const std::int64_t spanMs = state.range(0) * kHourMs;
+    const std::int64_t spanMs = state.range(0) * 60'000;
     static const auto history = fill(kKeptMs + kHourMs, false);
     const std::int64_t end = kStartMs + kKeptMs + kHourMs;
     QImage image(940, 560, QImage::Format_RGB32);
     const ui::PlotLayout layout = ui::PlotLayout::of(image.rect());
+    ui::PlotBuffers buffers;
     for (auto _ : state) {
         const PlotFrame frame = buildFrame(*history, "42", {end - spanMs, end}, layout.columns());
         QPainter painter(&image);
-        ui::drawHistory(painter, layout, frame);
+        ui::drawHistory(painter, layout, frame, buffers);
     }
-    state.SetLabel(spanMs == kHourMs ? "one hour" : "seven days");
+    state.SetLabel(spanMs == kHourMs  ? "one hour"
+                   : spanMs < kHourMs ? "ten minutes"
+                                      : "seven days");
 }
-BENCHMARK(redraw)->Arg(1)->Arg(7 * 24)->Unit(benchmark::kMillisecond);
+BENCHMARK(redraw)->Arg(10)->Arg(60)->Arg(7 * 24 * 60)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

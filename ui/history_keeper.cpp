@@ -18,11 +18,6 @@ void HistoryKeeper::start() {
 }
 
 void HistoryKeeper::drain() {
-    // A message shown from a slot of drained() runs the event loop, and this timer with it.
-    if (draining_) {
-        return;
-    }
-    draining_ = true;
     QString failure;
     const std::size_t taken = feed_.drain([&](const WorkerEvent& event, std::uint32_t lostBefore) {
         if (lostBefore > 0) {
@@ -34,7 +29,6 @@ void HistoryKeeper::drain() {
             recorder_.reset();
         }
     });
-    draining_ = false;
     if (taken == 0) {
         return;
     }
@@ -44,7 +38,6 @@ void HistoryKeeper::drain() {
         recordPath_.clear();
         emit recordingFailed(path, failure);
     }
-    emit drained();
 }
 
 QString HistoryKeeper::startRecording(const QString& path) {

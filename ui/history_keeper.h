@@ -39,9 +39,8 @@ class HistoryKeeper : public QObject {
     static constexpr int kDrainIntervalMs = 250;
 
   signals:
-    // New events reached the history.
-    void drained();
     // Writing the record failed and recording has stopped; reason as the system says it.
+    // Connect it queued: the message it leads to runs an event loop, and the drain with it.
     void recordingFailed(const QString& path, const QString& reason);
 
   private:
@@ -50,7 +49,6 @@ class HistoryKeeper : public QObject {
     std::unique_ptr<CsvRecorder> recorder_;
     QString recordPath_;
     QTimer timer_;
-    bool draining_ = false;
 };
 
 }  // namespace pz4::ui

@@ -4,11 +4,14 @@
 #include <QFontMetrics>
 #include <QLineF>
 #include <QPainter>
-#include <QPolygon>
+#include <QRegion>
 #include <QVector>
 #include <algorithm>
 #include <cmath>
 #include <optional>
+
+#include "ui/plot_scale.h"
+#include "ui/trace_painter.h"
 
 namespace pz4::ui {
 namespace {
@@ -24,42 +27,6 @@ const QColor kSetColor(0, 140, 60);
 const QColor kFailedColor(210, 0, 0);
 const QColor kMarkerColor(120, 0, 160);
 const QColor kGridColor(225, 225, 225);
-
-// A value scale that takes in what the plot shows, with round steps.
-struct Scale {
-    double lo = 0;
-    double hi = 1;
-    double step = 1;
-
-    double y(double v, const QRect& r) const {
-        return r.bottom() - (v - lo) / (hi - lo) * (r.height() - 1);
-    }
-};
-
-double roundStep(double rough) {
-    const double magnitude = std::pow(10.0, std::floor(std::log10(std::max(rough, 1e-9))));
-    for (const double m : {1.0, 2.0, 5.0}) {
-        if (m * magnitude >= rough) {
-            return std::max(m * magnitude, 1.0);
-        }
-    }
-    return std::max(10 * magnitude, 1.0);
-}
-
-Scale scaleOf(std::optional<double> lo, std::optional<double> hi) {
-    if (!lo || !hi) {
-        return {};
-    }
-    Scale s;
-    s.step = roundStep((*hi - *lo) / 4);
-    s.lo = std::floor(*lo / s.step) * s.step;
-    s.hi = std::ceil(*hi / s.step) * s.step;
-    if (s.hi <= s.lo) {
-        s.lo -= s.step;
-        s.hi += s.step;
-    }
-    return s;
-}
 
 struct Extent {
     std::optional<double> lo;
@@ -79,97 +46,23 @@ struct Extent {
     }
 };
 
-double columnX(const PlotLayout& layout, int column) {
-    return layout.left() + column + 0.5;
-}
-
 double timeX(const PlotLayout& layout, const PlotFrame& frame, std::int64_t t) {
     return layout.left() + static_cast<double>(t - frame.range.fromMs) * frame.columns /
                                static_cast<double>(std::max<std::int64_t>(frame.range.span(), 1));
 }
 
-// One column of a trace as pixel rows: top and bottom included.
-struct Bar {
-    int x;
-    int top;
-    int bottom;
-};
-
-// Bars in neighbouring columns as one staircase polygon: filled row by row, it costs little even
-// where a noisy reading on a close scale covers the whole plot.
-void fillBars(QPainter& painter, const std::vector<Bar>& bars) {
-    if (bars.empty()) {
-        return;
-    }
-    QPolygon outline;
-    outline.reserve(static_cast<qsizetype>(bars.size() * 4));
-    for (const Bar& b : bars) {
-        outline << QPoint(b.x, b.top) << QPoint(b.x + 1, b.top);
-    }
-    for (auto b = bars.rbegin(); b != bars.rend(); ++b) {
-        outline << QPoint(b->x + 1, b->bottom + 1) << QPoint(b->x, b->bottom + 1);
-    }
-    painter.drawPolygon(outline, Qt::WindingFill);
-}
-
-// Each point's spread from its minimum to its maximum, joined to the point before (its last
-// value to this one's first) unless a gap lies between them.
-void drawTrace(QPainter& painter, const PlotLayout& layout, const std::vector<TracePoint>& points,
-               const Scale& scale, const QRect& r, const QColor& color) {
-    QVector<QLineF> lines;
-    std::vector<std::vector<Bar>> runs(1);
-    const auto rowOf = [&](double v) { return static_cast<int>(std::lround(scale.y(v, r))); };
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        const TracePoint& p = points[i];
-        const bool joinedBefore = i > 0 && !p.gapBefore;
-        const bool joinedAfter = i + 1 < points.size() && !points[i + 1].gapBefore;
-        Bar bar{layout.left() + p.column, rowOf(p.max), rowOf(p.min)};
-        const bool neighbour = joinedBefore && p.column - points[i - 1].column == 1;
-        if (neighbour) {
-            // The bar reaches to the last value before it, so the step between them shows.
-            const int last = rowOf(points[i - 1].last);
-            bar.top = std::min(bar.top, last);
-            bar.bottom = std::max(bar.bottom, last);
-        } else {
-            if (joinedBefore) {
-                const TracePoint& q = points[i - 1];
-                lines.append(QLineF(columnX(layout, q.column), scale.y(q.last, r),
-                                    columnX(layout, p.column), scale.y(p.first, r)));
-            }
-            if (!runs.back().empty()) {
-                runs.emplace_back();
-            }
-        }
-        // A reading alone between gaps is drawn three pixels wide, so that it shows.
-        const bool alone = !joinedBefore && !joinedAfter && bar.top == bar.bottom;
-        if (alone) {
-            runs.back().push_back({bar.x - 1, bar.top, bar.bottom});
-        }
-        runs.back().push_back(bar);
-        if (alone) {
-            runs.back().push_back({bar.x + 1, bar.top, bar.bottom});
-        }
-    }
-    painter.setPen(QPen(color, 1));
-    painter.drawLines(lines);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(color);
-    for (const auto& run : runs) {
-        fillBars(painter, run);
-    }
-    painter.setBrush(Qt::NoBrush);
-}
-
 // The shading of a channel's state: off, in error, or on in mode I.
+// Opaque, on the plot's white: a translucent fill of a tall plot is the one drawing that Qt
+// hands to threads of its own, which the thread sanitizer cannot follow.
 std::optional<QColor> shadeOf(const StatusSpan& span) {
     switch (span.state) {
         case '0':
-            return QColor(120, 120, 120, 45);
+            return QColor(231, 231, 231);
         case '2':
-            return QColor(230, 0, 0, 45);
+            return QColor(251, 210, 210);
         case '1':
             if (span.mode == 'I') {
-                return QColor(255, 190, 0, 60);
+                return QColor(255, 240, 195);
             }
             return std::nullopt;
         default:
@@ -225,7 +118,7 @@ void drawSets(QPainter& painter, const PlotLayout& layout, const PlotFrame& fram
 }
 
 void drawChannel(QPainter& painter, const PlotLayout& layout, const PlotFrame& frame,
-                 const std::vector<std::int64_t>& ticks, int channel) {
+                 const std::vector<std::int64_t>& ticks, QImage& buffer, int channel) {
     const QRect& r = layout.plots[static_cast<std::size_t>(channel)];
     const ChannelFrame& c = frame.channels[static_cast<std::size_t>(channel)];
     painter.fillRect(r, Qt::white);
@@ -254,8 +147,10 @@ void drawChannel(QPainter& painter, const PlotLayout& layout, const PlotFrame& f
 
     painter.save();
     painter.setClipRect(r);
-    drawTrace(painter, layout, c.current, microScale, r, kCurrentColor);
-    drawTrace(painter, layout, c.voltage, voltScale, r, kVoltageColor);
+    TraceCanvas traces(r, buffer);
+    traces.draw(c.current, microScale, kCurrentColor);
+    traces.draw(c.voltage, voltScale, kVoltageColor);
+    traces.paintOn(painter);
     // On top: a supply that follows its set value hides the trace under it otherwise.
     drawSets(painter, layout, frame, c, voltScale, r);
     painter.restore();
@@ -398,17 +293,25 @@ PlotLayout PlotLayout::of(const QRect& area) {
 }
 
 void drawHistory(QPainter& painter, const PlotLayout& layout, const PlotFrame& frame,
-                 int hoverColumn) {
+                 PlotBuffers& buffers, int hoverColumn) {
+    // Around the plots only: each plot fills its own background.
+    QRegion around(layout.area);
+    for (const QRect& r : layout.plots) {
+        around -= r;
+    }
+    painter.setClipRegion(around);
     painter.fillRect(layout.area, QColor(246, 246, 246));
+    painter.setClipping(false);
     const TimeTicks ticks = timeTicks(frame);
     for (int ch = 0; ch < 3; ++ch) {
-        drawChannel(painter, layout, frame, ticks.at, ch);
+        drawChannel(painter, layout, frame, ticks.at, buffers.traces[static_cast<std::size_t>(ch)],
+                    ch);
     }
     drawTimeLabels(painter, layout, frame, ticks);
     drawMarkers(painter, layout, frame);
     drawLegend(painter, layout.plots[0]);
     if (hoverColumn >= 0 && hoverColumn < frame.columns) {
-        const double x = columnX(layout, hoverColumn);
+        const double x = layout.left() + hoverColumn + 0.5;
         painter.setPen(QPen(QColor(0, 0, 0, 120), 1));
         painter.drawLine(QLineF(x, layout.plots[0].top(), x, layout.plots[2].bottom()));
     }

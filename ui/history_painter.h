@@ -5,6 +5,7 @@
 // bottom in local time. A gap in the readings stays open: no line crosses it.
 #pragma once
 
+#include <QImage>
 #include <QRect>
 #include <array>
 
@@ -25,8 +26,13 @@ struct PlotLayout {
     int left() const { return plots[0].left(); }
 };
 
+// Images the drawing keeps from one repaint to the next, so that a repaint allocates nothing.
+struct PlotBuffers {
+    std::array<QImage, 3> traces;
+};
+
 // hoverColumn: the column under the mouse, marked with a line; -1 for none.
 void drawHistory(QPainter& painter, const PlotLayout& layout, const PlotFrame& frame,
-                 int hoverColumn = -1);
+                 PlotBuffers& buffers, int hoverColumn = -1);
 
 }  // namespace pz4::ui

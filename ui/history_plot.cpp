@@ -96,13 +96,14 @@ QImage HistoryPlot::picture() {
     QImage image(size(), QImage::Format_RGB32);
     QPainter painter(&image);
     painter.setFont(font());
-    drawHistory(painter, PlotLayout::of(image.rect()), frame());
+    PlotBuffers buffers;
+    drawHistory(painter, PlotLayout::of(image.rect()), frame(), buffers);
     return image;
 }
 
 void HistoryPlot::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    drawHistory(painter, PlotLayout::of(rect()), frame(), hoverColumn_);
+    drawHistory(painter, PlotLayout::of(rect()), frame(), buffers_, hoverColumn_);
 }
 
 void HistoryPlot::look() {

@@ -12,6 +12,7 @@
 
 #include "history/history.h"
 #include "history/plot_frame.h"
+#include "ui/history_painter.h"
 
 namespace pz4::ui {
 
@@ -61,12 +62,15 @@ class HistoryPlot : public QWidget {
 
     const History& history_;
     std::string serial_;
-    std::int64_t spanMs_ = 10 * 60'000;
+    // An hour: what happened minutes ago stands in its context, and the view moves by a pixel
+    // only every few seconds.
+    std::int64_t spanMs_ = 60 * 60'000;
     std::int64_t endMs_ = 0;  // the right edge, while not following
     bool following_ = true;
     QTimer look_;
     // What the last frame was built for.
     PlotFrame frame_;
+    PlotBuffers buffers_;
     std::int64_t frameNewestMs_ = -1;
     std::string frameSerial_;
     // Dragging: where it started and the right edge then.

@@ -32,7 +32,11 @@ HistoryWindow::HistoryWindow(const History& history, HistoryWindowEnvironment en
     for (const auto& [text, span] : spans) {
         addButton(QString::fromLatin1(text), [this, span = span] { plot_->setSpan(span); });
     }
-    follow_ = addButton(QStringLiteral("Follow"), [this] { plot_->follow(); });
+    // Pressed while following it stays pressed: the button shows the state, it does not toggle.
+    follow_ = addButton(QStringLiteral("Follow"), [this] {
+        plot_->follow();
+        follow_->setChecked(true);
+    });
     follow_->setCheckable(true);
     follow_->setChecked(plot_->following());
     follow_->setToolTip(QStringLiteral("Keep the present at the right edge"));
@@ -44,6 +48,8 @@ HistoryWindow::HistoryWindow(const History& history, HistoryWindowEnvironment en
     hover_ = new QLabel(this);
     hover_->setTextFormat(Qt::PlainText);
     hover_->setMinimumWidth(1);
+    // The plot keeps its size whether or not the mouse is over it.
+    hover_->setMinimumHeight(hover_->fontMetrics().height());
     connect(plot_, &HistoryPlot::hovered, hover_, &QLabel::setText);
 
     auto* layout = new QVBoxLayout(this);

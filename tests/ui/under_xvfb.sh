@@ -20,24 +20,19 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display number nobody else uses; Xvfb refuses a taken one, so try the next on failure.
+# Xvfb picks a display number nobody uses and writes it to a descriptor once it serves it:
+# two displays started at the same moment (ctest runs two tests at once) cannot end up as one,
+# with one test's program seen by the other.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
 started=0
-for n in $(seq 90 160); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY=":$n"
-  for _ in $(seq 50); do
-    if xdotool getmouselocation >/dev/null 2>&1; then
-      started=1
-      break
-    fi
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  ((started)) && break
-  kill "$xvfb_pid" 2>/dev/null || true
-  xvfb_pid=""
+for _ in $(seq 100); do
+  if [ -s "$work/display" ]; then
+    export DISPLAY=":$(tr -d '[:space:]' <"$work/display")"
+    xdotool getmouselocation >/dev/null 2>&1 && started=1 && break
+  fi
+  kill -0 "$xvfb_pid" 2>/dev/null || break
+  sleep 0.05
 done
 if ((!started)); then
   echo "no virtual X display could be started" >&2
