@@ -74,8 +74,8 @@ std::FILE* openRegular(const char* path, std::string& whyNot, std::uint64_t& siz
     return file;
 #else
     // Non-blocking, so that a FIFO without a reader cannot hold the program at its start.
-    const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                          0644);
+    const int fd =
+        ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
     if (fd < 0) {
         whyNot = errno == ENXIO ? "not a regular file" : std::strerror(errno);
         return nullptr;
@@ -174,9 +174,10 @@ void WireTrace::record(std::uint64_t tickMs, std::string_view event, std::string
     if (size_ >= rotateAt_ && !rotate()) {
         return;
     }
-    const int written = std::fprintf(file_, "%llu %.*s %.*s\n", static_cast<unsigned long long>(tickMs),
-                                     static_cast<int>(event.size()), event.data(),
-                                     static_cast<int>(detail.size()), detail.data());
+    const int written =
+        std::fprintf(file_, "%llu %.*s %.*s\n", static_cast<unsigned long long>(tickMs),
+                     static_cast<int>(event.size()), event.data(), static_cast<int>(detail.size()),
+                     detail.data());
     std::fflush(file_);
     size_ += written > 0 ? static_cast<std::uint64_t>(written) : 0;
 }
