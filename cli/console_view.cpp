@@ -1,6 +1,7 @@
 #include "cli/console_view.h"
 
 #include <cstdio>
+#include <string>
 
 namespace pz4::cli {
 

@@ -19,6 +19,7 @@
 #include "ui/history_plot.h"
 #include "ui/history_window.h"
 #include "worker/channel_tables.h"
+#include "worker/no_window.h"
 #include "worker/poll_worker.h"
 
 namespace {
@@ -41,26 +42,6 @@ class EndingNowClock final : public platform::Clock {
     sim::VirtualClock clock_;
     std::uint64_t startTick_ = clock_.tickMs();
     std::int64_t endWallMs_ = QDateTime::currentMSecsSinceEpoch();
-};
-
-// The worker's window operations go nowhere: only its events count here.
-class NoWindow final : public ReadoutView {
-  public:
-    void ShowReading(Readout, std::string_view) override {}
-    void MarkStale(Readout) override {}
-    void ClearReadings() override {}
-    std::string GetSetFieldText(int) override { return {}; }
-    void SetSetFieldText(int, std::string_view) override {}
-    void PrefillSetField(int, std::string_view) override {}
-    void SetSetFieldReadOnly(int, bool) override {}
-    void ShowSetFailed(int, std::string_view) override {}
-    void ResetSerialList() override {}
-    void AddSerial(std::string_view) override {}
-    int SerialListCount() override { return 0; }
-    int FindSerial(std::string_view) override { return -1; }
-    void SelectSerial(int) override {}
-    void ShowError(std::string_view) override {}
-    void PostCloseRequest() override {}
 };
 
 }  // namespace
