@@ -87,12 +87,18 @@ bool PollWorker::runPass() {
     // A stop request ends the pass between any two steps: no exchange starts after it, and a
     // query it cut short counts as no failure.
     if (!stopping() && connect() && !stopping() && refreshStatus()) {
-        const ReadingKind voltages{formatVoltageQuery,       shared_.VoltageShown,
-                                   voltageReadout,           0,
-                                   WorkerEventKind::Voltage, true};
-        const ReadingKind currents{formatCurrentQuery,       shared_.CurrentShown,
-                                   currentReadout,           3,
-                                   WorkerEventKind::Current, false};
+        const ReadingKind voltages{.formatQuery = formatVoltageQuery,
+                                   .shown = shared_.VoltageShown,
+                                   .readout = voltageReadout,
+                                   .staleIndex = 0,
+                                   .event = WorkerEventKind::Voltage,
+                                   .prefillsSetField = true};
+        const ReadingKind currents{.formatQuery = formatCurrentQuery,
+                                   .shown = shared_.CurrentShown,
+                                   .readout = currentReadout,
+                                   .staleIndex = 3,
+                                   .event = WorkerEventKind::Current,
+                                   .prefillsSetField = false};
         const bool voltagesOk = !stopping() && showReadings(voltages);
         const bool currentsOk = !stopping() && showReadings(currents);
         if (!stopping()) {
