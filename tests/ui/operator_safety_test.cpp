@@ -175,6 +175,43 @@ class OperatorSafetyTest : public QObject {
                  qPrintable(sent.join(", ")));
     }
 
+    // A readout whose reading did not come is greyed and described as stale until a fresh one
+    // comes; a value the supply did not take is marked "not set" until the operator types.
+    void staleReadingsAndValuesNotSetAreMarked() {
+        open("42=1U@500,0U,0U");
+        QLineEdit* volts = f->dlg->readout(IDC_VOLTAGE1);
+        QTRY_VERIFY_WITH_TIMEOUT(!volts->text().isEmpty(), 5000);
+        const QColor live = volts->palette().color(QPalette::Text);
+        QCOMPARE(volts->accessibleDescription(), QString());
+        f->driver.withFaults("42", [](auto& faults) { faults.silent = true; });
+        QTRY_COMPARE_WITH_TIMEOUT(volts->accessibleDescription(), QString("stale"), 3000);
+        QVERIFY(!volts->text().isEmpty());
+        QVERIFY(volts->palette().color(QPalette::Text) != live);
+        f->driver.withFaults("42", [](auto& faults) { faults.silent = false; });
+        QTRY_COMPARE_WITH_TIMEOUT(volts->accessibleDescription(), QString(), 3000);
+        QCOMPARE(volts->palette().color(QPalette::Text), live);
+
+        auto* field = f->dlg->setField(0);
+        QTRY_VERIFY_WITH_TIMEOUT(!field->isReadOnly(), 5000);
+        f->driver.setCommandObserver([this](std::uint64_t, std::string_view, std::string_view cmd) {
+            if (cmd.starts_with("PZ442S")) {
+                f->driver.faults("42").errReplies = true;  // under the driver's lock
+            }
+        });
+        QTest::mouseClick(field, Qt::LeftButton);
+        QTest::keyClick(field, Qt::Key_End);
+        QTest::keyClick(field, Qt::Key_Home, Qt::ShiftModifier);
+        QTest::keyClicks(field, "250");
+        QTest::keyClick(field, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(field->accessibleDescription(),
+                                  QString("not set: the supply did not acknowledge it"), 5000);
+        QCOMPARE(field->text(), QString("250"));
+        f->driver.setCommandObserver(nullptr);
+        f->driver.withFaults("42", [](auto& faults) { faults.errReplies = false; });
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QCOMPARE(field->accessibleDescription(), QString());
+    }
+
   private:
     void open(const std::string& supplies) {
         f = std::make_unique<WindowFixture>();
