@@ -29,7 +29,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr auto kLookEvery = 250ms;
+constexpr auto kLookEvery = 500ms;
 constexpr auto kListEvery = 2s;
 constexpr auto kRepublishEvery = 5s;
 // Set messages waiting to be judged; a flood beyond this is dropped, and said so.
