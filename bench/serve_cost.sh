@@ -23,27 +23,14 @@ unset PZ4SIM_NOISE PZ4_TRACE
 work=$(mktemp -d)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
-ticks_per_second=$(getconf CLK_TCK)
+# shellcheck source=bench/process_cost.sh
+. "$root/bench/process_cost.sh"
 
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$port" >"$work/mosquitto.conf"
 /usr/sbin/mosquitto -c "$work/mosquitto.conf" >"$work/mosquitto.log" 2>&1 &
 pids+=($!)
 sleep 0.5
-
-switches() {
-    cat /proc/"$1"/task/*/status 2>/dev/null |
-        awk '/^(non)?voluntary_ctxt_switches/ { n += $2 } END { print n + 0 }'
-}
-cpu_ticks() {
-    awk '{ print $14 + $15 }' /proc/"$1"/stat
-}
-rss_kib() {
-    awk '/^VmRSS/ { print $2 }' /proc/"$1"/status
-}
-now_ms() {
-    date +%s%3N
-}
 
 # Supplies 1..n, every channel on in mode U at a steady voltage.
 supplies() {

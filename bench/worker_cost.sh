@@ -29,20 +29,8 @@ unset PZ4SIM_NOISE PZ4_TRACE
 work=$(mktemp -d)
 app_pid=""
 trap '[ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null; rm -rf "$work"' EXIT
-ticks_per_second=$(getconf CLK_TCK)
-
-# Context switches of every thread of the process, voluntary and not.
-switches() {
-    cat /proc/"$1"/task/*/status 2>/dev/null |
-        awk '/^(non)?voluntary_ctxt_switches/ { n += $2 } END { print n + 0 }'
-}
-# User and system time of the process, in clock ticks.
-cpu_ticks() {
-    awk '{ print $14 + $15 }' /proc/"$1"/stat
-}
-now_ms() {
-    date +%s%3N
-}
+# shellcheck source=bench/process_cost.sh
+. "$root/bench/process_cost.sh"
 
 start_program() {
     PZ4SIM_SUPPLIES=$1 PZ4SIM_LOG=$work/wire.log "${@:2}" "$program" >"$work/app.log" 2>&1 &
